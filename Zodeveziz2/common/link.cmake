@@ -1,0 +1,10 @@
+# Packets, UEI encoding, packet FIFOs and the link engine.
+add_library(zv_link STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/aPacket.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/aUEI.cpp
+)
+target_include_directories(zv_link PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(zv_link PUBLIC zv_common)
+if(TARGET zv_streams)
+  target_link_libraries(zv_link PUBLIC zv_streams)
+endif()
