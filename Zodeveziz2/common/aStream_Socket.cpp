@@ -1,0 +1,220 @@
+#include "aStream_Socket.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "aTime.h"
+
+namespace {
+
+const uint32_t sConnected = 1;
+const int sWriteAttempts = 10;
+const int sWritePauseMs = 60;
+
+typedef struct aSocketStream {
+    uint16_t port;
+    struct sockaddr_in address;
+    int socket;
+    uint32_t flags;
+    uint16_t check;
+} aSocketStream;
+
+bool sValid(const aSocketStream* s) {
+    return s && s->check == aSOCKET_CHECK;
+}
+
+bool sLostConnection(int error) {
+    return error == ECONNRESET || error == ENOTCONN || error == ETIMEDOUT || error == EPIPE;
+}
+
+aErr sSocketStreamSetOptions(aSocketStream* s) {
+    if (!sValid(s)) return aErrIO;
+    int on = 1;
+    struct timeval none = {0, 0};
+    struct linger lingerNone = {1, 0};
+    if (setsockopt(s->socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on)) != 0 ||
+        setsockopt(s->socket, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof(none)) != 0 ||
+        setsockopt(s->socket, SOL_SOCKET, SO_LINGER, &lingerNone, sizeof(lingerNone)) != 0)
+        return aErrIO;
+    int flags = fcntl(s->socket, F_GETFL, 0);
+    if (flags < 0 || fcntl(s->socket, F_SETFL, flags | O_NONBLOCK) != 0) return aErrIO;
+    return aErrNone;
+}
+
+void sSocketStreamClose(aSocketStream* s) {
+    s->flags &= ~sConnected;
+    if (s->socket >= 0) {
+        close(s->socket);
+        s->socket = -1;
+        aTime_MSSleep(10);
+    }
+}
+
+aErr sConnectError(int error) {
+    switch (error) {
+    case ECONNREFUSED:
+    case ECONNRESET:
+    case ETIMEDOUT:
+    case EAGAIN:
+    case EINPROGRESS:
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+        return aErrConnection;
+    default:
+        return aErrIO;
+    }
+}
+
+// Non-blocking connect with a bounded wait, so an unreachable host cannot hold
+// the reader or writer thread for the kernel's two-minute SYN time-out.
+aErr sSocketStreamReset(aSocketStream* s) {
+    if (!sValid(s)) return aErrInitialization;
+    if (s->socket >= 0) sSocketStreamClose(s);
+    s->socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (s->socket < 0) return aErrIO;
+    int error = 0;
+    if (connect(s->socket, reinterpret_cast<struct sockaddr*>(&s->address), sizeof(s->address)) !=
+        0) {
+        error = errno;
+        if (error == EINPROGRESS) {
+            struct pollfd p = {s->socket, POLLOUT, 0};
+            int ready;
+            do {
+                ready = poll(&p, 1, aSOCKET_CONNECT_WAIT_MS);
+            } while (ready < 0 && errno == EINTR);
+            socklen_t len = sizeof(error);
+            if (ready == 0)
+                error = ETIMEDOUT;
+            else if (ready < 0 || getsockopt(s->socket, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+                error = errno;
+        }
+    }
+    if (error != 0) {
+        close(s->socket);
+        s->socket = -1;
+        return sConnectError(error);
+    }
+    s->flags |= sConnected;
+    return sSocketStreamSetOptions(s);
+}
+
+aErr sSocketStreamPeek(aSocketStream* s, uint8_t* byte, ssize_t* n) {
+    *n = recv(s->socket, byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (*n >= 0) return aErrNone;
+    int error = errno;
+    if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) return aErrNotReady;
+    if (sLostConnection(error)) return aErrConnection;
+    return aErrIO;
+}
+
+aErr sSocketStreamGet(uint8_t* byte, void* reference) {
+    aSocketStream* s = static_cast<aSocketStream*>(reference);
+    if (!sValid(s)) return aErrParam;
+    if (!(s->flags & sConnected)) return aErrConnection;
+    // Wait briefly for readiness: an idle link costs next to nothing, and an
+    // arriving byte wakes us at once.
+    struct pollfd p = {s->socket, POLLIN, 0};
+    if (poll(&p, 1, aSOCKET_GET_WAIT_MS) == 0) return aErrNotReady;
+    ssize_t n = 0;
+    aErr err = sSocketStreamPeek(s, byte, &n);
+    if (err == aErrConnection) {
+        s->flags &= ~sConnected;
+        err = sSocketStreamReset(s);
+        if (err != aErrNone) return err;
+        err = sSocketStreamPeek(s, byte, &n);
+    }
+    if (err == aErrIO || err == aErrConnection) return aErrConnection;
+    if (err != aErrNone) return err;
+    if (n == 0) {
+        // The peer closed; it stays "not ready" until a write meets the lost
+        // connection and reconnects. Pace the caller instead of spinning.
+        aTime_MSSleep(aSOCKET_GET_WAIT_MS);
+        return aErrNotReady;
+    }
+    if (recv(s->socket, byte, 1, MSG_DONTWAIT) == 1) return aErrNone;
+    int error = errno;
+    if (error == EAGAIN || error == EWOULDBLOCK) return aErrEOF;
+    if (sLostConnection(error)) return aErrNotReady;
+    return aErrIO;
+}
+
+aErr sSocketStreamWrite(const uint8_t* data, size_t length, void* reference) {
+    aSocketStream* s = static_cast<aSocketStream*>(reference);
+    if (!sValid(s)) return aErrParam;
+    if (!(s->flags & sConnected)) return aErrConnection;
+    size_t sent = 0;
+    int attempts = 0;
+    while (sent < length && attempts < sWriteAttempts) {
+        ssize_t n = send(s->socket, data + sent, length - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += (size_t)n;
+            if (sent < length) attempts = 1;
+            continue;
+        }
+        int error = n < 0 ? errno : EAGAIN;
+        if (error == EINTR) continue;
+        if (error == EAGAIN || error == EWOULDBLOCK) {
+            attempts++;
+            // Wait for room rather than sleeping blindly.
+            struct pollfd p = {s->socket, POLLOUT, 0};
+            poll(&p, 1, sWritePauseMs);
+        } else if (sLostConnection(error)) {
+            s->flags &= ~sConnected;
+            aErr err = sSocketStreamReset(s);
+            if (err != aErrNone) return err;
+            attempts++;
+            aTime_MSSleep(sWritePauseMs);
+        } else {
+            return aErrIO;
+        }
+    }
+    // A partial packet on the wire is a failure, not a success.
+    return sent == length ? aErrNone : aErrWrite;
+}
+
+aErr sSocketStreamPut(uint8_t byte, void* reference) {
+    return sSocketStreamWrite(&byte, 1, reference);
+}
+
+aErr sSocketStreamDelete(void* reference) {
+    aSocketStream* s = static_cast<aSocketStream*>(reference);
+    if (!sValid(s)) return aErrIO;
+    if (s->socket >= 0) sSocketStreamClose(s);
+    s->check = 0;
+    free(s);
+    return aErrNone;
+}
+
+} // namespace
+
+aErr aStream_CreateSocket(uint32_t address, uint16_t port, aStream** stream) {
+    if (!stream) return aErrResource;
+    *stream = nullptr;
+    aSocketStream* s = static_cast<aSocketStream*>(calloc(1, sizeof(aSocketStream)));
+    if (!s) return aErrResource;
+    s->check = aSOCKET_CHECK;
+    s->port = port;
+    s->socket = -1;
+    s->address.sin_family = AF_INET;
+    s->address.sin_port = htons(port);
+    s->address.sin_addr.s_addr = address;
+    if (sSocketStreamReset(s) != aErrNone) {
+        sSocketStreamDelete(s);
+        return aErrResource;
+    }
+    aStream* result = aStream_Create(sSocketStreamGet, sSocketStreamPut, sSocketStreamWrite,
+                                     sSocketStreamDelete, s);
+    if (!result) {
+        sSocketStreamDelete(s);
+        return aErrResource;
+    }
+    *stream = result;
+    return aErrNone;
+}
