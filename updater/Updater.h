@@ -1,0 +1,61 @@
+// The update engine's facade: one operation per command. Every operation opens the store
+// and the modules afresh; nothing is held between calls.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "DeviceInfo.h"
+#include "Fingerprint.h"
+#include "UpdaterDisplayInterface.h"
+
+// Build text to version text.
+using BuildList = std::map<std::string, std::string>;
+
+class Updater {
+  public:
+    Updater(const char* server_url, const char* store_directory, UpdaterDisplayInterface& display);
+    ~Updater();
+    Updater(const Updater&) = delete;
+    Updater& operator=(const Updater&) = delete;
+
+    void Set_UEIBytes_Load(bool on);
+
+    bool Get_Fingerprint(Fingerprint& fingerprint, std::string serialPort, unsigned serialNumber,
+                         std::string birdFile, unsigned baudRate, bool resetAfter);
+    // The build number retrieved, 0 on failure; an empty build asks for the newest.
+    uint32_t Download_Firmware(uint32_t serial, const std::string& build, bool override_model_check,
+                               bool no_cal);
+    std::vector<DeviceInfo> Discover_Devices(linkType type);
+    std::vector<DeviceInfo> Discover_QBNetwork_Devices(uint32_t router_serial, linkType type);
+    bool Update_Firmware(uint32_t serial, uint32_t build, const std::string& bird_file,
+                         uint8_t module_address, uint32_t router_serial, bool override_model_check);
+    bool Recover_Firmware(const std::string& port, uint32_t build, uint32_t baud, uint32_t serial,
+                          const std::string& bird_file, bool override_model_check);
+    BuildList Get_BuildList(uint32_t serial);
+    BuildList Get_BuildListLocal(uint32_t serial);
+    std::string Get_JWT(uint32_t serial);
+
+    // True once an operation that this build does not provide yet was called; its empty
+    // result must not be taken for a real answer.
+    bool Operation_Unavailable() const { return unavailable; }
+
+  private:
+    void _unavailable(const char* what);
+
+    std::string server_url;
+    std::string store_directory;
+    UpdaterDisplayInterface& display;
+    uint8_t chip_kind = 0;
+    bool uei_bytes_load = false;
+    bool unavailable = false;
+};
+
+// Listings for the command line; every line goes out at LEVEL_INFO.
+void _display_fingerprint(UpdaterDisplayInterface& display, const Fingerprint& fingerprint);
+void _display_device_list(UpdaterDisplayInterface& display, const std::vector<DeviceInfo>& list,
+                          linkType type);
+void _display_builds(UpdaterDisplayInterface& display, const BuildList& builds, uint32_t serial);
+void _display_jwt(UpdaterDisplayInterface& display, const std::string& token);
