@@ -73,10 +73,10 @@ aErr aPacket_AddByte(aPacket* packet, uint8_t byte) {
         return aErrNone;
     }
     if (packet->dataSize == 0) {
-        // A bad size is refused without being stored: the record never claims
-        // more data than it can hold.
-        if (byte > aPACKET_MAXDATA) return aErrPacket;
+        // A bad size stays stored so the record never looks complete; the
+        // received cap keeps later bytes inside data.
         packet->dataSize = byte;
+        if (byte > aPACKET_MAXDATA) return aErrPacket;
         return aErrNone;
     }
     if (packet->received > packet->dataSize + 2) return aErrPacket;

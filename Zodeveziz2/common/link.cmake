@@ -2,6 +2,7 @@
 add_library(zv_link STATIC
   ${CMAKE_CURRENT_LIST_DIR}/aPacket.cpp
   ${CMAKE_CURRENT_LIST_DIR}/aUEI.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/packetfifo.cpp
 )
 target_include_directories(zv_link PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(zv_link PUBLIC zv_common)

@@ -1,0 +1,29 @@
+// Thread-safe packet queues addressed by identifier. Every operation hands out
+// its own copies: the caller owns what it gets and releases it with
+// aPacket_Destroy.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "aPacket.h"
+
+// More queued packets than this empties the queue.
+#define aPACKETFIFO_CAPACITY 1000
+
+// Identifier of a new, empty FIFO; 0 when it cannot be made.
+uint64_t aPacketFifo_Create();
+// Wakes every waiter, releases the queue and sets *id to 0.
+aErr aPacketFifo_Destroy(uint64_t* id);
+size_t aPacketFifo_GetLength(uint64_t id);
+// Queues a copy of packet; the caller keeps its own.
+aErr aPacketFifo_Put(uint64_t id, const aPacket* packet);
+aPacket* aPacketFifo_Get(uint64_t id);
+// Waits on the monotonic clock; null on time-out, unknown identifier or destruction.
+aPacket* aPacketFifo_Await(uint64_t id, unsigned long timeoutMs);
+aPacket* aPacketFifo_GetFirst(uint64_t id, aPacketFilter filter, void* ref);
+// Offers each packet to the filter at most once per call.
+aPacket* aPacketFifo_AwaitFirst(uint64_t id, aPacketFilter filter, void* ref,
+                                unsigned long timeoutMs);
+// Removes and destroys every packet the filter takes; returns how many.
+size_t aPacketFifo_DrainPackets(uint64_t id, aPacketFilter filter, void* ref);
