@@ -9,9 +9,9 @@
 
 class UpdateServerRequest {
   public:
-    // Used when a request is given no URL. The ".invalid" host never resolves,
+    // Used when a request is given no URL. The ".example" host never resolves,
     // so nothing leaves the machine unless a real server is named with -u.
-    static constexpr const char* DEFAULT_URL = "http://update.vazizori.invalid/cgi/u";
+    static constexpr const char* DEFAULT_URL = "http://updates.vazizori.example/cgi/u";
 
     using BuildMap = std::map<std::string, std::string>;
     using BuildEntry = std::pair<std::string, std::string>;

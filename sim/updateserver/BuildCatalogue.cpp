@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -135,4 +136,14 @@ bool BuildCatalogue::Recovery(const std::string& fingerprint, uint32_t& serial,
         }
     }
     return false;
+}
+
+bool BuildCatalogue::CannedReply(const std::string& serial, const std::string& op,
+                                 std::string& body) const {
+    if (op.empty() || op.find_first_of("/\\.") != std::string::npos) return false;
+    fs::path dir = HasDevice(serial) ? fs::path(root) / serial : fs::path(root);
+    std::ifstream file(dir / (".reply." + op), std::ios::binary);
+    if (!file) return false;
+    body.assign((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return true;
 }

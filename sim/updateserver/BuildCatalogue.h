@@ -6,6 +6,8 @@
 //                                    fw=<text>              firmware identifier (default "std")
 //                                    jwt=<token>            device token (default: made up)
 //                                    version.<build>=<text> version (default: BIRD info block)
+//   <root>/<SERIAL>/.reply.<op>   optional canned reply body for that request, sent as it is
+//   <root>/.reply.<op>            the same for requests without a known device ("hi", "fix")
 //   <root>/.recovery               optional lines "W0 W1 W2 W3 SERIAL BUILD" (hex words,
 //                                  hex serial number, decimal build) for recovery requests
 //
@@ -32,6 +34,8 @@ class BuildCatalogue {
     std::string FirmwareId(const std::string& serial) const;
     std::string Token(const std::string& serial) const;
     std::string BuildPath(const std::string& serial, uint32_t build) const;
+    // The canned body for `op`, if a file holds one.
+    bool CannedReply(const std::string& serial, const std::string& op, std::string& body) const;
     // Looks up four words given as text separated by blanks.
     bool Recovery(const std::string& fingerprint, uint32_t& serial, uint32_t& build) const;
 

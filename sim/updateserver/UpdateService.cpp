@@ -55,6 +55,8 @@ std::string sAnswer(const BuildCatalogue& catalogue,
                     const std::map<std::string, std::string>& query, Fault fault) {
     std::string op = sGet(query, "op");
     std::string serial = BuildCatalogue::SerialText(sGet(query, "sn"));
+    std::string canned;
+    if (catalogue.CannedReply(serial, op, canned)) return canned;
     if (op == "hi") return "ok\n";
     if (op == "fix") {
         uint32_t sn = 0, build = 0;
@@ -124,7 +126,10 @@ ServiceReply UpdateService_Handle(const BuildCatalogue& catalogue,
         break;
     }
     reply.body = sAnswer(catalogue, query, fault);
-    if (fault == Fault::NoOk) reply.body = "nok" + reply.body.substr(reply.body.find('\n'));
+    if (fault == Fault::NoOk) {
+        size_t eol = reply.body.find('\n');
+        reply.body = "nok" + (eol == std::string::npos ? "\n" : reply.body.substr(eol));
+    }
     if (fault == Fault::Slow) reply.delay_ms = faults.delay_ms;
     if (fault == Fault::Stall) reply.stall_ms = faults.delay_ms;
     return reply;
