@@ -4,12 +4,16 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "DeviceInfo.h"
 #include "Fingerprint.h"
 #include "UpdaterDisplayInterface.h"
+
+class BirdFile;
+class UpdaterStore;
 
 // Build text to version text.
 using BuildList = std::map<std::string, std::string>;
@@ -38,12 +42,22 @@ class Updater {
     BuildList Get_BuildListLocal(uint32_t serial);
     std::string Get_JWT(uint32_t serial);
 
+    // The stored build (downloaded first when asked and missing), or the file named;
+    // throws std::runtime_error("Error reading birdfile") and the file's load errors.
+    BirdFile load_bird(const std::string& verb, const std::string& bird_file, uint32_t serial,
+                       uint32_t build, bool download_if_missing);
+
     // True once an operation that this build does not provide yet was called; its empty
     // result must not be taken for a real answer.
     bool Operation_Unavailable() const { return unavailable; }
 
   private:
     void _unavailable(const char* what);
+    // The store on store_directory, or null after showing why it cannot be opened.
+    static std::unique_ptr<UpdaterStore> _createUpdaterStore(UpdaterDisplayInterface& display,
+                                                             const std::string& store_directory,
+                                                             const char* caller);
+    static bool _valid_build(uint32_t serial, uint32_t build, const std::string& server_url);
 
     std::string server_url;
     std::string store_directory;

@@ -7,11 +7,6 @@ bool Updater::Get_Fingerprint(Fingerprint&, std::string, unsigned, std::string, 
     return false;
 }
 
-uint32_t Updater::Download_Firmware(uint32_t, const std::string&, bool, bool) {
-    _unavailable("Downloading firmware");
-    return 0;
-}
-
 std::vector<DeviceInfo> Updater::Discover_Devices(linkType) {
     _unavailable("Discovery");
     return {};
@@ -31,32 +26,4 @@ bool Updater::Recover_Firmware(const std::string&, uint32_t, uint32_t, uint32_t,
                                bool) {
     _unavailable("Firmware recovery");
     return false;
-}
-
-BuildList Updater::Get_BuildList(uint32_t) {
-    _unavailable("Listing the server's builds");
-    return {};
-}
-
-BuildList Updater::Get_BuildListLocal(uint32_t) {
-    _unavailable("Listing the stored builds");
-    return {};
-}
-
-std::string Updater::Get_JWT(uint32_t) {
-    _unavailable("Fetching the device token");
-    return {};
-}
-
-// Lists in map order until the server client's version ordering exists.
-void _display_builds(UpdaterDisplayInterface& display, const BuildList& builds, uint32_t serial) {
-    const auto info = UpdaterDisplayInterface::LEVEL_INFO;
-    if (builds.empty()) {
-        display.message(info, "No builds found for device [%08X]", serial);
-        return;
-    }
-    display.message(info, "Build List for device [%08X]:\n", serial);
-    display.message(info, "%-15.15s\t%-15.15s", "Build", "Version");
-    for (const auto& [build, version] : builds)
-        display.message(info, "%-15.15s\t%-15.15s", build.c_str(), version.c_str());
 }
