@@ -1,0 +1,45 @@
+// Serves the module's packet stream on a TCP port, one session per connection.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "FrontEndLoop.h"
+#include "ModuleModel.h"
+
+namespace vzsim {
+
+class TcpFrontEnd {
+  public:
+    explicit TcpFrontEnd(ModuleModel& model) : model_(model) {}
+    ~TcpFrontEnd() { stop(); }
+    TcpFrontEnd(const TcpFrontEnd&) = delete;
+    TcpFrontEnd& operator=(const TcpFrontEnd&) = delete;
+
+    // Listens on address:port (port 0 = any free one) before it returns.
+    bool start(const std::string& address, uint16_t port, std::string* error);
+    void stop();
+    uint16_t port() const { return port_; }
+    unsigned accepted() const { return accepted_.load(); }
+    // Drops every open connection, as a module restart does.
+    void dropConnections() {
+        drop_ = true;
+        waker_.wake();
+    }
+
+  private:
+    void run();
+
+    ModuleModel& model_;
+    int listenFd_ = -1;
+    uint16_t port_ = 0;
+    Waker waker_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> drop_{false};
+    std::atomic<unsigned> accepted_{0};
+    std::thread thread_;
+};
+
+} // namespace vzsim
