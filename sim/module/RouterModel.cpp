@@ -1,0 +1,63 @@
+#include "RouterModel.h"
+
+namespace vzsim {
+namespace {
+
+const uint8_t kPullup = 1;
+const uint8_t kStatusError = 0x80;
+const uint8_t kErrTimeout = 18; // nobody acknowledged the address
+const uint8_t kErrParam = 2;
+
+} // namespace
+
+bool RouterI2C::listens(const ModuleDevice& router, uint8_t address) {
+    uint8_t target = address & 0xFE;
+    if (target == router.address()) return false; // a bus master does not answer itself
+    return model_.device(target) != nullptr;
+}
+
+void RouterI2C::handle(ModuleDevice& router, const SimPacket& request,
+                       std::vector<SimPacket>& replies) {
+    const std::vector<uint8_t>& d = request.data;
+    if (d.size() < 4) return;
+    SimPacket reply;
+    reply.data = {d[0], d[1], d[2]};
+    if (d[2] == kPullup && d.size() == 4) {
+        reply.data.push_back(0);
+        reply.data.push_back(0);
+        replies.push_back(reply);
+        return;
+    }
+    if (d.size() < 5) return;
+    uint8_t length = d[3];
+    bool read = d[2] & 1;
+    uint8_t status = 0;
+    if (d[1] != 0 || (!read && d.size() != size_t(5) + length) || length > 23)
+        status = kStatusError | kErrParam;
+    else if (!listens(router, d[2]))
+        status = kStatusError | kErrTimeout;
+    uint8_t count = read && status == 0 ? length : 0;
+    reply.data.push_back(count);
+    reply.data.push_back(status);
+    reply.data.insert(reply.data.end(), count, 0); // members read as zeros
+    replies.push_back(reply);
+}
+
+void makeRouter(ModuleModel& model) {
+    model.locked([&](ModuleModel& m) {
+        if (ModuleDevice* router = m.primary())
+            router->setHandler(kCmdI2C, std::make_shared<RouterI2C>(model));
+        return 0;
+    });
+}
+
+ModuleDevice& addRouterMember(ModuleModel& model, ModuleIdentity member) {
+    uint8_t router = model.locked([](ModuleModel& m) {
+        ModuleDevice* primary = m.primary();
+        return primary ? primary->address() : uint8_t(0);
+    });
+    member.router = router;
+    return model.addDevice(member);
+}
+
+} // namespace vzsim
