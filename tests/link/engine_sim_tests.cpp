@@ -1,0 +1,183 @@
+// The link engine end to end against the simulated module over real TCP
+// sockets on 127.0.0.1 and over a pty serial port.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <sys/resource.h>
+#include <thread>
+
+#include "ModuleModel.h"
+#include "PtyFrontEnd.h"
+#include "TcpFrontEnd.h"
+#include "aLink.h"
+#include "aUEI.h"
+
+namespace {
+
+const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
+const uint32_t kSerial = vzsim::ModuleIdentity{}.serial;
+
+template <class F> bool sEventually(F condition, int timeoutMs = 3000) {
+    for (int waited = 0; waited < timeoutMs; waited += 5) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return condition();
+}
+
+// A UEI get of a system option, answered within 1000 ms.
+aErr sGetSystemInt(uint32_t id, uint8_t option, uint32_t* value) {
+    uei request{};
+    request.module = 2;
+    request.command = cmdSYSTEM;
+    request.option = aUEI_GET | option;
+    request.specifier = aUEI_REQUEST;
+    request.type = ueiVoid;
+    aPacket* packet = aUEI_CreateRequest(&request);
+    aErr result = aLink_PutPacket(id, packet);
+    aPacket_Destroy(&packet);
+    if (result != aErrNone) return result;
+    uei key = request;
+    key.option = option;
+    key.specifier = 0;
+    aPacket* reply = aLink_AwaitFirst(id, aUEI_ReplyFilter, &key, 1000);
+    if (!reply) return aErrTimeout;
+    aPacket_Destroy(&reply);
+    if (key.specifier & aUEI_ERROR) return key.value.error;
+    if (key.type != ueiInt) return aErrPacket;
+    *value = key.value.intVal;
+    return aErrNone;
+}
+
+class SimTcp : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(front.start("127.0.0.1", 0, &error)) << error;
+    }
+    vzsim::ModuleModel model{vzsim::ModuleIdentity{}};
+    vzsim::TcpFrontEnd front{model};
+};
+
+TEST_F(SimTcp, CreateSyncAndAskForTheSerialNumber) {
+    uint32_t id = aLink_CreateTCPIP(kLoopback, front.port());
+    ASSERT_NE(id, 0u);
+    EXPECT_EQ(aLink_GetStatus(id), aLINK_RUNNING);
+    EXPECT_TRUE(sEventually([&] { return model.stats().lastForceRoute == 1; }));
+    EXPECT_EQ(aLink_Sync(id), aErrNone);
+    EXPECT_GE(model.stats().syncRequests, 6u);
+    uint32_t serial = 0;
+    EXPECT_EQ(sGetSystemInt(id, 9, &serial), aErrNone);
+    EXPECT_EQ(serial, kSerial);
+
+    // Pooled mode carries the same traffic.
+    aLink_EnablePooledPackets(id, true);
+    EXPECT_EQ(sGetSystemInt(id, 9, &serial), aErrNone);
+
+    EXPECT_EQ(aLink_Destroy(&id), aErrNone);
+    EXPECT_TRUE(sEventually([&] { return model.stats().lastForceRoute == 0; }))
+        << "destroying the link routes back";
+}
+
+TEST_F(SimTcp, SharedByUseCount) {
+    uint32_t first = aLink_CreateTCPIP(kLoopback, front.port());
+    uint32_t second = aLink_CreateTCPIP(kLoopback, front.port());
+    ASSERT_NE(first, 0u);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(front.accepted(), 1u);
+    EXPECT_EQ(aLink_Destroy(&second), aErrNone);
+    EXPECT_EQ(aLink_GetStatus(first), aLINK_RUNNING);
+    uint32_t serial = 0;
+    EXPECT_EQ(sGetSystemInt(first, 9, &serial), aErrNone);
+    uint32_t kept = first;
+    EXPECT_EQ(aLink_Destroy(&first), aErrNone);
+    EXPECT_EQ(aLink_GetStatus(kept), aLINK_NOSTREAM);
+}
+
+bool sIsHeartbeat(const aPacket* packet, void*) {
+    return packet->dataSize > 0 && packet->data[0] == cmdHEARTBEAT;
+}
+
+TEST_F(SimTcp, HeartbeatsAreAnswered) {
+    uint32_t id = aLink_CreateTCPIP(kLoopback, front.port());
+    ASSERT_NE(id, 0u);
+    model.setHeartbeatInterval(20);
+    EXPECT_TRUE(sEventually([&] { return model.stats().heartbeatReplies >= 5; }));
+    model.setHeartbeatInterval(0);
+    EXPECT_EQ(model.stats().heartbeatBadReplies, 0u);
+    EXPECT_EQ(aLink_DrainPackets(id, sIsHeartbeat, nullptr), 0u) << "heartbeats never queue";
+    aLink_Destroy(&id);
+}
+
+TEST_F(SimTcp, ResetReconnectsAfterTheModuleDropped) {
+    uint32_t id = aLink_CreateTCPIP(kLoopback, front.port());
+    ASSERT_NE(id, 0u);
+    front.dropConnections();
+    EXPECT_EQ(aLink_Reset(id), aErrNone);
+    EXPECT_TRUE(sEventually([&] { return front.accepted() >= 2; }));
+    EXPECT_EQ(aLink_Sync(id), aErrNone);
+    uint32_t serial = 0;
+    EXPECT_EQ(sGetSystemInt(id, 9, &serial), aErrNone);
+    aLink_Destroy(&id);
+}
+
+double sCpuSeconds() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(SimTcp, IdleLinkBarelyUsesCpu) {
+    uint32_t id = aLink_CreateTCPIP(kLoopback, front.port());
+    ASSERT_NE(id, 0u);
+    double before = sCpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_LT(sCpuSeconds() - before, 0.3) << "an idle link must not spin";
+    // A reply still comes at once after the quiet second.
+    uint32_t serial = 0;
+    EXPECT_EQ(sGetSystemInt(id, 9, &serial), aErrNone);
+    aLink_Destroy(&id);
+}
+
+TEST(SimFailures, NothingToConnectTo) {
+    vzsim::ModuleModel model{vzsim::ModuleIdentity{}};
+    uint16_t port;
+    {
+        // A port that was just free: nobody listens on it any more.
+        vzsim::TcpFrontEnd front{model};
+        std::string error;
+        ASSERT_TRUE(front.start("127.0.0.1", 0, &error)) << error;
+        port = front.port();
+    }
+    EXPECT_EQ(aLink_CreateTCPIP(kLoopback, port), 0u);
+    EXPECT_EQ(aLink_CreateUSB(0x12345678), 0u);
+    EXPECT_EQ(aLink_CreateSerial(1, "/dev/no-such-port", 115200), 0u);
+    EXPECT_EQ(aLink_CreateSerial(1, "/dev/null", 12345), 0u) << "rate not in the table";
+    EXPECT_EQ(aLink_CreateSerial(1, nullptr, 115200), 0u);
+}
+
+TEST(SimSerial, LinkOverAPty) {
+    vzsim::ModuleModel model{vzsim::ModuleIdentity{}};
+    vzsim::PtyFrontEnd front{model};
+    std::string error;
+    ASSERT_TRUE(front.start("", &error)) << error;
+    uint32_t id = aLink_CreateSerial(kSerial, front.path().c_str(), 115200);
+    ASSERT_NE(id, 0u);
+    uint32_t again = aLink_CreateSerial(kSerial, front.path().c_str(), 115200);
+    EXPECT_EQ(again, id);
+    aLink_Destroy(&again);
+    EXPECT_EQ(aLink_GetStatus(id), aLINK_RUNNING);
+    EXPECT_EQ(aLink_Sync(id), aErrNone);
+    uint32_t serial = 0;
+    EXPECT_EQ(sGetSystemInt(id, 9, &serial), aErrNone);
+    EXPECT_EQ(serial, kSerial);
+    // Serial links keep their port and rate, so a reset reopens the port.
+    EXPECT_EQ(aLink_Reset(id), aErrNone);
+    EXPECT_EQ(aLink_Sync(id), aErrNone);
+    EXPECT_EQ(sGetSystemInt(id, 9, &serial), aErrNone);
+    aLink_Destroy(&id);
+}
+
+} // namespace
