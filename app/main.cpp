@@ -149,7 +149,6 @@ int sRun(CLI_Display& display, Parameters& params) {
             return sMissingSerial(display,
                                   "Error must supply a serial number for the List Builds command");
         const BuildList builds = updater.Get_BuildList(params.serial);
-        if (updater.Operation_Unavailable()) return 1;
         _display_builds(display, builds, params.serial);
         return 0;
     }
@@ -159,7 +158,6 @@ int sRun(CLI_Display& display, Parameters& params) {
             return sMissingSerial(
                 display, "Error must supply a serial number for the List Local Builds command");
         const BuildList builds = updater.Get_BuildListLocal(params.serial);
-        if (updater.Operation_Unavailable()) return 1;
         _display_builds(display, builds, params.serial);
         return 0;
     }
@@ -169,7 +167,6 @@ int sRun(CLI_Display& display, Parameters& params) {
             return sMissingSerial(display,
                                   "Error must supply a serial number for the Get JWT command");
         const std::string token = updater.Get_JWT(params.serial);
-        if (updater.Operation_Unavailable()) return 1;
         _display_jwt(display, token);
         return 0;
     }

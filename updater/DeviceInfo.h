@@ -5,26 +5,7 @@
 #include <string>
 
 #include "aError.h"
-
-#if __has_include("aLink.h")
-#include "aLink.h"
-#else
-// Stand-in until the link engine provides linkType and linkSpec; same layout.
-typedef uint32_t linkType;
-
-typedef struct linkSpec {
-    uint32_t type;
-    uint32_t serialNumber;
-    uint32_t module;
-    uint32_t router;
-    uint32_t routerSerialNumber;
-    uint32_t model;
-    uint32_t ipAddress; // network byte order
-    uint32_t ipPort;
-    uint8_t rest[96];
-} linkSpec;
-static_assert(sizeof(linkSpec) == 128);
-#endif
+#include "aLinkSpec.h"
 
 struct DeviceInfo {
     linkSpec spec{};

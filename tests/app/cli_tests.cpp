@@ -14,6 +14,10 @@ const std::string kBasic = ReadFile(APP_TEST_DATA "/usage_basic.txt");
 const std::string kFull = ReadFile(APP_TEST_DATA "/usage_full.txt");
 const std::string kFullExtended = ReadFile(APP_TEST_DATA "/usage_full_extended.txt");
 
+// Nothing listens on port 1 of the loopback, so server requests fail at once.
+const std::string kDeadServer = "http://127.0.0.1:1/cgi/u";
+const std::string kServerFailed = "Server request failed for " + kDeadServer + "\n";
+
 // "@" in arguments and expectations stands for the store option's directory.
 struct CliCase {
     const char* name;
@@ -116,22 +120,28 @@ const std::vector<CliCase> kCases = {
      "-G must specify a specific device via -d\n--help for usage information\n",
      1},
     {"GetSerialWithEquals",
-     {"-G", "-d=40F5849A", "-i", "@"},
+     {"-G", "-d=40F5849A", "-i", "@", "-u", kDeadServer},
      kVersion + "Retrieving firmware for device with serial number 40F5849A\nNo build specified\n"
                 "Using Latest build\n",
-     "Downloading firmware is not available in this build yet\n",
+     kServerFailed,
      1},
     {"GetSerialUpperPrefix",
-     {"-G", "-d", "0X40f5849a", "-b", "00123", "-i", "@"},
+     {"-G", "-d", "0X40f5849a", "-b", "00123", "-i", "@", "-u", kDeadServer},
      kVersion + "Retrieving firmware for device with serial number 40F5849A\n"
                 "Retrieving firmware build 123\n",
-     "Downloading firmware is not available in this build yet\n",
+     kServerFailed,
      1},
     {"GetBuildNotNumber",
-     {"-G", "-d", "0x40F5849A", "-b", "abc", "-i", "@"},
+     {"-G", "-d", "0x40F5849A", "-b", "abc", "-i", "@", "-u", kDeadServer},
      kVersion + "Retrieving firmware for device with serial number 40F5849A\n"
                 "Retrieving firmware build 0\n",
-     "Downloading firmware is not available in this build yet\n",
+     kServerFailed,
+     1},
+    {"FailedGetStillUpdates",
+     {"-G", "-U", "-d", "40F5849A", "-i", "@", "-u", kDeadServer},
+     kVersion + "Retrieving firmware for device with serial number 40F5849A\nNo build specified\n"
+                "Using Latest build\n",
+     kServerFailed + "Firmware update is not available in this build yet\n",
      1},
 
     {"SerialValueStartingWithDash",
@@ -186,11 +196,22 @@ const std::vector<CliCase> kCases = {
      kVersion,
      "Error must supply a serial number for the Get JWT command\n" + kBasic,
      1},
-    {"ListBuilds",
-     {"-B", "-d", "40F5849A", "-i", "@"},
-     kVersion,
-     "Listing the server's builds is not available in this build yet\n",
-     1},
+    // Listing and token failures report through their own messages and still exit 0.
+    {"ListBuildsServerDown",
+     {"-B", "-d", "40F5849A", "-i", "@", "-u", kDeadServer},
+     kVersion + "No builds found for device [40F5849A]\n",
+     kServerFailed,
+     0},
+    {"ListLocalBuildsEmptyStore",
+     {"-L", "-d", "40F5849A", "-i", "@"},
+     kVersion + "No builds found for device [40F5849A]\n",
+     "",
+     0},
+    {"TokenServerDown",
+     {"-J", "-d", "40F5849A", "-i", "@", "-u", kDeadServer},
+     kVersion + "\n",
+     kServerFailed,
+     0},
 
     {"FingerprintWithoutPort",
      {"-N", "-D", "-i", "@"},
