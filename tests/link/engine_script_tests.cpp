@@ -160,8 +160,8 @@ TEST_F(ScriptLink, ForceRouteAndStop) {
 }
 
 TEST_F(ScriptLink, DestroyEndsWaitersAndSendsForceRouteZero) {
-    std::thread waiter([this] {
-        uint32_t mine = id;
+    uint32_t mine = id;
+    std::thread waiter([mine] {
         EXPECT_EQ(aLink_AwaitFirst(mine, drainAll, nullptr, 60000), nullptr);
         EXPECT_EQ(aLink_PutPacket(mine, nullptr), aErrParam);
     });
