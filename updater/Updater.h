@@ -67,6 +67,18 @@ class Updater {
     bool unavailable = false;
 };
 
+namespace Vazizori::Vuviridor {
+class Module;
+}
+
+// Identity helpers shared by the discovery and update flows (Updater_discover.cpp).
+aErr _disableEther(Vazizori::Vuviridor::Module& module, UpdaterDisplayInterface& display);
+uint32_t _get_build_number(Vazizori::Vuviridor::Module& module);
+aErr _get_version(Vazizori::Vuviridor::Module& module, DeviceInfo& info);
+aErr _get_device_name(Vazizori::Vuviridor::Module& module, DeviceInfo& info);
+// The transport (USB, then TCPIP) over which a module with this serial answers, or 0.
+linkType _discover_link_type(uint32_t serial);
+
 // Listings for the command line; every line goes out at LEVEL_INFO.
 void _display_fingerprint(UpdaterDisplayInterface& display, const Fingerprint& fingerprint);
 void _display_device_list(UpdaterDisplayInterface& display, const std::vector<DeviceInfo>& list,

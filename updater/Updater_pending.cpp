@@ -7,16 +7,6 @@ bool Updater::Get_Fingerprint(Fingerprint&, std::string, unsigned, std::string, 
     return false;
 }
 
-std::vector<DeviceInfo> Updater::Discover_Devices(linkType) {
-    _unavailable("Discovery");
-    return {};
-}
-
-std::vector<DeviceInfo> Updater::Discover_QBNetwork_Devices(uint32_t, linkType) {
-    _unavailable("Network discovery");
-    return {};
-}
-
 bool Updater::Update_Firmware(uint32_t, uint32_t, const std::string&, uint8_t, uint32_t, bool) {
     _unavailable("Firmware update");
     return false;

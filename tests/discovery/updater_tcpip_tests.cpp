@@ -1,0 +1,202 @@
+// The discover command and its flows against simulated TCP/IP modules and a
+// simulated router, inside a network namespace of this process's own. The
+// tool runs as a child process and inherits the namespace.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "DiscoveryResponder.h"
+#include "NetNamespace.h"
+#include "RouterModel.h"
+#include "RunTool.h"
+#include "SystemEntity.h"
+#include "TcpFrontEnd.h"
+#include "Updater.h"
+
+namespace {
+
+int gNamespace = NETNS_SKIP;
+
+#define REQUIRE_NAMESPACE()                                                                        \
+    if (gNamespace != 0) GTEST_SKIP() << "no network namespace here"
+
+const char* kIPHeader = "    Device    Module   Router  Model          Firmware Version (Build)   "
+                        "[IP address]       Device Name";
+
+vzsim::ModuleIdentity sIdentity(uint32_t serial, uint8_t address, uint8_t model, uint32_t version,
+                                uint32_t build, const char* name) {
+    vzsim::ModuleIdentity id;
+    id.serial = serial;
+    id.address = address;
+    id.model = model;
+    id.version = version;
+    id.build = build;
+    id.name = name;
+    return id;
+}
+
+// One simulated TCP/IP module: model, packet service and discovery answers.
+struct TcpipModule {
+    explicit TcpipModule(const vzsim::ModuleIdentity& identity) : model(identity) {}
+    void start() {
+        std::string error;
+        ASSERT_TRUE(front.start(NETNS_MODULE_ADDRESS, 0, &error)) << error;
+        vzsim::DiscoveryIdentity id;
+        id.serial = model.primary()->identity().serial;
+        id.model = model.primary()->identity().model;
+        id.module = model.primary()->address();
+        id.tcpPort = front.port();
+        responder = std::make_unique<vzsim::DiscoveryResponder>(id, NETNS_MODULE_ADDRESS);
+        ASSERT_TRUE(responder->start(&error)) << error;
+    }
+    vzsim::ModuleModel model;
+    vzsim::TcpFrontEnd front{model};
+    std::unique_ptr<vzsim::DiscoveryResponder> responder;
+};
+
+// The system entity with its version option refused.
+class VersionRefused : public vzsim::CommandHandler {
+  public:
+    void handle(vzsim::ModuleDevice& device, const vzsim::SimPacket& request,
+                std::vector<vzsim::SimPacket>& replies) override {
+        const auto& d = request.data;
+        if (d.size() >= 3 && (d[1] & 0x3F) == 7 && (d[1] & 0x40)) {
+            replies.push_back(vzsim::ueiError(d[0], 7, 0, 29));
+            return;
+        }
+        system.handle(device, request, replies);
+    }
+    vzsim::SystemEntity system;
+};
+
+std::vector<std::string> sLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The listing: every line after the "Searching ..." line.
+std::vector<std::string> sListing(const ToolResult& result) {
+    std::vector<std::string> lines = sLines(result.out);
+    auto searching = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("Searching for Vuviridor", 0) == 0;
+    });
+    if (searching == lines.end()) return {};
+    return std::vector<std::string>(searching + 1, lines.end());
+}
+
+ToolResult sDiscover(const std::vector<std::string>& options) {
+    std::vector<std::string> args = {UPDATER_PATH};
+    args.insert(args.end(), options.begin(), options.end());
+    return RunTool(args, {"HOME=" TEST_HOME});
+}
+
+class DiscoverCommand : public ::testing::Test {
+  protected:
+    void SetUp() override { REQUIRE_NAMESPACE(); }
+};
+
+TEST_F(DiscoverCommand, ListsTwoTCPIPModules) {
+    TcpipModule left(sIdentity(0x2181F0EE, 2, 17, 0x2F010203, 9876, "Left bench"));
+    TcpipModule right(sIdentity(0x40F5849A, 4, 19, 0x2F02000B, 1234567, "Right bench"));
+    left.start();
+    right.start();
+    ToolResult result = sDiscover({"-D", "-t", "TCPIP"});
+    EXPECT_EQ(0, result.status) << result.err;
+    std::vector<std::string> listing = sListing(result);
+    ASSERT_EQ(4u, listing.size()) << result.out;
+    EXPECT_EQ("Discovered Devices: (TCPIP)", listing[0]);
+    EXPECT_EQ(kIPHeader, listing[1]);
+    std::sort(listing.begin() + 2, listing.end());
+    EXPECT_EQ(std::string("    2181F0EE  02       02      Sensor Dock    1.2.3 (      9876)") +
+                  "        [127.0.0.2]        Left bench",
+              listing[2]);
+    EXPECT_EQ(std::string("    40F5849A  04       04      Power Base+    2.0.11 (   1234567)") +
+                  "        [127.0.0.2]        Right bench",
+              listing[3]);
+}
+
+TEST_F(DiscoverCommand, NothingFoundPrintsNoHeader) {
+    ToolResult result = sDiscover({"-D", "-t", "TCPIP"});
+    EXPECT_EQ(0, result.status);
+    std::vector<std::string> expected = {"Discovered Devices: (TCPIP)", "    No devices found."};
+    EXPECT_EQ(expected, sListing(result));
+}
+
+// Members are found behind the router by I2C probing and listed with their
+// own identity; the router itself and a member that gives no serial number
+// are not listed.
+TEST_F(DiscoverCommand, RouterSearchListsItsMembers) {
+    TcpipModule router(sIdentity(0xD272031D, 4, 25, 0x2F010000, 500, "Router"));
+    vzsim::addRouterMember(router.model, sIdentity(0x11223344, 0x40, 20, 0x2F030201, 77, "Meter"));
+    vzsim::addRouterMember(router.model, sIdentity(0x2181F0EE, 0x0A, 17, 0x2F010203, 9876, "Dock"));
+    vzsim::ModuleDevice& mute =
+        vzsim::addRouterMember(router.model, sIdentity(0x55555555, 0x20, 17, 0, 0, "Mute"));
+    router.model.locked([&](vzsim::ModuleModel&) {
+        mute.setHandler(3, nullptr);
+        return 0;
+    });
+    vzsim::makeRouter(router.model);
+    router.start();
+
+    ToolResult result = sDiscover({"-D", "-r", "D272031D"});
+    EXPECT_EQ(0, result.status) << result.err;
+    std::vector<std::string> expected = {
+        "Discovered Devices: (Unknown)",
+        kIPHeader,
+        // The router search reads no names.
+        "    2181F0EE  0A       04      Sensor Dock    1.2.3 (      9876)        [127.0.0.2]       "
+        " ",
+        "    11223344  40       04      Meter S        3.2.1 (        77)        [127.0.0.2]       "
+        " ",
+    };
+    EXPECT_EQ(expected, sListing(result)) << result.out;
+    // The router was told to stop routing to this host again.
+    EXPECT_EQ(0u,
+              router.model.locked([](vzsim::ModuleModel& m) { return m.primary()->values()[20]; }));
+}
+
+class SilentDisplay : public UpdaterDisplayInterface {
+  public:
+    void display_progress(bool) override {}
+    void update_progress(double, const char*) override {}
+    void update_spinner(bool, const char*) override {}
+    void info_message(const char*) override {}
+    void error_message(const char* text) override { errors.push_back(text); }
+    std::vector<std::string> errors;
+};
+
+// The build is read before the version, so a module whose version query
+// fails keeps its build number next to the error.
+TEST_F(DiscoverCommand, FailedVersionQueryIsKeptWithItsError) {
+    TcpipModule module(sIdentity(0x40F5849A, 4, 19, 0x2F02000B, 31337, "Right bench"));
+    module.model.locked([](vzsim::ModuleModel& m) {
+        m.primary()->setHandler(3, std::make_shared<VersionRefused>());
+        return 0;
+    });
+    module.start();
+    SilentDisplay display;
+    Updater updater("http://127.0.0.1:1/", TEST_HOME, display);
+    std::vector<DeviceInfo> list = updater.Discover_Devices(TCPIP);
+    ASSERT_EQ(1u, list.size());
+    EXPECT_EQ(aErrInvalidOption, list[0].error);
+    EXPECT_EQ(31337u, list[0].build_number);
+    EXPECT_EQ(0x40F5849Au, list[0].spec.serialNumber);
+    EXPECT_EQ("Power Base+", list[0].model_name);
+    EXPECT_TRUE(list[0].device_name.empty());
+    EXPECT_TRUE(display.errors.empty());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    gNamespace = NetNamespace_Enter();
+    return RUN_ALL_TESTS();
+}
