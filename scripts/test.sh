@@ -1,0 +1,38 @@
+#!/bin/sh
+# Builds everything twice (Release, and ASan+UBSan) and runs every test on both.
+# The last line printed is CTest's summary over both runs.
+set -e
+cd "$(dirname "$0")/.."
+
+./scripts/install-deps.sh
+
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATER_SANITIZE=ON
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release
+cmake --build build-sanitize -j2
+cmake --build build-release -j2
+
+LOGS=$(mktemp -d)
+trap 'rm -rf "$LOGS"' EXIT
+
+status=0
+for build in build-sanitize build-release; do
+    echo
+    echo "== ctest in $build"
+    if ! (cd "$build" && ctest --output-on-failure -j2) >"$LOGS/$build.log" 2>&1; then
+        status=1
+    fi
+    cat "$LOGS/$build.log"
+done
+
+# One summary in CTest's own form, counting both runs.
+cat "$LOGS"/*.log | awk -v status="$status" '
+    /^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+/ {
+        failed += $4; total += $9; seen = 1
+    }
+    END {
+        if (!seen || total == 0) { print "No tests were found!!!"; exit 1 }
+        percent = (total - failed) * 100 / total
+        if (failed > 0 && percent > 99) percent = 99
+        printf "%d%% tests passed, %d tests failed out of %d\n", int(percent + 0.5), failed, total
+        if (failed > 0 || status != 0) exit 1
+    }'
