@@ -21,11 +21,11 @@ std::string sTrimRight(std::string text) {
     return text;
 }
 
-// A key or value holding a line break would come back as two lines.
+// A key or value holding a newline would come back as two lines (and could forge a key).
 std::string sOneLine(const std::string& text) {
     std::string line = text;
     for (char& c : line)
-        if (c == '\n' || c == '\r') c = ' ';
+        if (c == '\n') c = ' ';
     return line;
 }
 } // namespace

@@ -27,6 +27,8 @@ const char* sUsage =
     "                                descriptor text are patched (0 for none)\n"
     "  --loader-start ADDR           address at which a recovery loader is started\n"
     "  --scramble W0,W1,W2,W3        store firmware payloads scrambled with these key words\n"
+    "  --write-body FILE             also write the decompressed body (for inspection, fuzz "
+    "seeds)\n"
     "IMAGE is a file of raw bytes, or pattern:N for N counting bytes. FLAGS is 0 to 7.\n"
     "Numbers are decimal or 0x-prefixed hexadecimal.\n";
 
@@ -102,7 +104,7 @@ int sBad(const char* what, const std::string& value) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string output, version = "1.0.0", model;
+    std::string output, bodyOutput, version = "1.0.0", model;
     uint32_t build = 0, serial = 0;
     bool info = true;
     BirdWriter blocks; // everything but the information block, in argument order
@@ -130,6 +132,8 @@ int main(int argc, char** argv) {
             return sShow(value);
         } else if (arg == "-o" || arg == "--output") {
             output = value;
+        } else if (arg == "--write-body") {
+            bodyOutput = value;
         } else if (arg == "--build") {
             if (!sNumber(value, build, 10)) return sBad("build", value);
         } else if (arg == "--version") {
@@ -185,6 +189,16 @@ int main(int argc, char** argv) {
     if (!writer.WriteTo(output)) {
         fprintf(stderr, "birdtool: cannot write %s\n", output.c_str());
         return 1;
+    }
+    if (!bodyOutput.empty()) {
+        std::vector<uint8_t> body = writer.Body();
+        FILE* out = fopen(bodyOutput.c_str(), "wb");
+        bool ok = out && fwrite(body.data(), 1, body.size(), out) == body.size();
+        if (out && fclose(out) != 0) ok = false;
+        if (!ok) {
+            fprintf(stderr, "birdtool: cannot write %s\n", bodyOutput.c_str());
+            return 1;
+        }
     }
     return 0;
 }
