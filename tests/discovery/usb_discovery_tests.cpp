@@ -1,0 +1,175 @@
+// USB discovery and the discover command against modules on emulated USB
+// devices (umockdev). The tool runs as a child process under the preload
+// library and is served by this process's emulated devices.
+#include <gtest/gtest.h>
+
+#include <sys/prctl.h>
+#include <umockdev.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "RouterModel.h"
+#include "RunTool.h"
+#include "SystemEntity.h"
+#include "UsbFrontEnd.h"
+#include "aDiscovery.h"
+#include "aStream_USBDevice.h"
+
+namespace {
+
+const char* kUSBHeader =
+    "    Device    Module   Router  Model          Firmware Version (Build)    "
+    "Device Name";
+
+vzsim::ModuleIdentity sIdentity(uint32_t serial, uint8_t address, uint8_t model, uint32_t version,
+                                uint32_t build, const char* name) {
+    vzsim::ModuleIdentity id;
+    id.serial = serial;
+    id.address = address;
+    id.model = model;
+    id.version = version;
+    id.build = build;
+    id.name = name;
+    return id;
+}
+
+// The system entity with its version option refused.
+class VersionRefused : public vzsim::CommandHandler {
+  public:
+    void handle(vzsim::ModuleDevice& device, const vzsim::SimPacket& request,
+                std::vector<vzsim::SimPacket>& replies) override {
+        const auto& d = request.data;
+        if (d.size() >= 3 && (d[1] & 0x3F) == 7 && (d[1] & 0x40)) {
+            replies.push_back(vzsim::ueiError(d[0], 7, 0, 29));
+            return;
+        }
+        system.handle(device, request, replies);
+    }
+    vzsim::SystemEntity system;
+};
+
+class EmulatedUSB : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testbed = umockdev_testbed_new();
+        if (!umockdev_in_mock_environment()) GTEST_SKIP() << "umockdev preload not active";
+    }
+    void TearDown() override {
+        Vuviridor_libusb_exit(); // the next testbed needs a fresh context
+        devices.clear();
+        models.clear();
+        if (testbed) g_object_unref(testbed);
+    }
+    vzsim::ModuleModel& plug(const vzsim::ModuleIdentity& id, vzsim::UsbDeviceSpec spec = {}) {
+        models.push_back(std::make_unique<vzsim::ModuleModel>(id));
+        devices.push_back(std::make_unique<vzsim::UsbFrontEnd>(testbed, *models.back(), spec));
+        std::string error;
+        EXPECT_TRUE(devices.back()->plug(&error)) << error;
+        return *models.back();
+    }
+    // The listing printed by the tool: every line after "Searching ...".
+    std::vector<std::string> discover(const std::vector<std::string>& options) {
+        std::vector<std::string> args = {UPDATER_PATH};
+        args.insert(args.end(), options.begin(), options.end());
+        ToolResult result =
+            RunTool(args, {"HOME=" TEST_HOME, "LD_PRELOAD=libumockdev-preload.so.0"});
+        EXPECT_EQ(0, result.status) << result.err;
+        std::vector<std::string> lines;
+        std::istringstream in(result.out);
+        bool listing = false;
+        for (std::string line; std::getline(in, line);) {
+            if (listing) lines.push_back(line);
+            if (line.rfind("Searching for Vuviridor", 0) == 0) listing = true;
+        }
+        return lines;
+    }
+
+    UMockdevTestbed* testbed = nullptr;
+    std::vector<std::unique_ptr<vzsim::ModuleModel>> models;
+    std::vector<std::unique_ptr<vzsim::UsbFrontEnd>> devices;
+};
+
+struct Collected {
+    std::vector<linkSpec> specs;
+};
+
+uint8_t sCollect(const linkSpec* spec, bool* success, void* ref) {
+    static_cast<Collected*>(ref)->specs.push_back(*spec);
+    *success = true;
+    return 1;
+}
+
+// Only the vendor's modules with an eight-digit serial number string are
+// reported; the model is the low byte of the product identifier.
+TEST_F(EmulatedUSB, DiscoveryReportsModulesOnly) {
+    plug(sIdentity(0x40F5849A, 4, 0x13, 0, 0, ""), {0x0213, "40F5849A", 512, true});
+    plug(sIdentity(0x00001234, 4, 0x13, 0, 0, ""), {0, "0001234", 512, true});
+    plug(sIdentity(0x0000BEEF, 4, 0x13, 0, 0, ""), {0x8013, "", 512, true});
+    plug(sIdentity(0x4000000A, 4, 0x13, 0, 0, ""), {0, "4000000G", 512, true});
+    Collected c;
+    EXPECT_EQ(1, aDiscovery_EnumerateModules(USB, sCollect, &c, 0));
+    ASSERT_EQ(1u, c.specs.size());
+    const linkSpec& s = c.specs[0];
+    EXPECT_EQ(USB, s.type);
+    EXPECT_EQ(0x40F5849Au, s.serialNumber);
+    EXPECT_EQ(0x13u, s.model);
+    EXPECT_EQ(0u, s.module);
+    EXPECT_EQ(0u, s.router);
+    EXPECT_EQ(0u, s.routerSerialNumber);
+    EXPECT_EQ(0x40F5849Au, s.ipAddress);
+
+    linkSpec* found = aDiscovery_FindModule(USB, 0x40F5849A, 0);
+    ASSERT_NE(nullptr, found);
+    aLinkSpec_Destroy(&found);
+    EXPECT_EQ(nullptr, aDiscovery_FindModule(USB, 0x00001234, 0));
+}
+
+// Two modules are listed with what they report; one whose version query fails
+// is listed with its error.
+TEST_F(EmulatedUSB, DiscoverCommandListsUSBModules) {
+    plug(sIdentity(0x2181F0EE, 2, 17, 0x2F010203, 9876, "Left bench"));
+    plug(sIdentity(0x40F5849A, 6, 19, 0x2F02000B, 1234567, "Right bench"));
+    vzsim::ModuleModel& refusing = plug(sIdentity(0x0BADF00D, 4, 19, 0x2F010000, 1, "Odd"));
+    refusing.locked([](vzsim::ModuleModel& m) {
+        m.primary()->setHandler(3, std::make_shared<VersionRefused>());
+        return 0;
+    });
+
+    std::vector<std::string> listing = discover({"-D"});
+    ASSERT_EQ(5u, listing.size());
+    EXPECT_EQ("Discovered Devices: (USB)", listing[0]);
+    EXPECT_EQ(kUSBHeader, listing[1]);
+    std::sort(listing.begin() + 2, listing.end());
+    EXPECT_EQ("    0BADF00D  [Error (29): Is someone else connected to this device?]", listing[2]);
+    EXPECT_EQ("    2181F0EE  02       02      Sensor Dock    1.2.3 (      9876)         Left bench",
+              listing[3]);
+    EXPECT_EQ(
+        "    40F5849A  06       06      Power Base+    2.0.11 (   1234567)         Right bench",
+        listing[4]);
+}
+
+TEST_F(EmulatedUSB, RouterSearchOverUSB) {
+    vzsim::ModuleModel& router = plug(sIdentity(0xD272031D, 2, 25, 0x2F010000, 500, "Router"));
+    vzsim::addRouterMember(router, sIdentity(0x11223344, 0x40, 20, 0x2F030201, 77, "Meter"));
+    vzsim::makeRouter(router);
+
+    std::vector<std::string> listing = discover({"-D", "-r", "D272031D", "-t", "USB"});
+    std::vector<std::string> expected = {
+        "Discovered Devices: (USB)",
+        kUSBHeader,
+        "    11223344  40       02      Meter S        3.2.1 (        77)         ",
+    };
+    EXPECT_EQ(expected, listing);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    prctl(PR_SET_TIMERSLACK, 1);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
