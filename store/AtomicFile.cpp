@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -54,6 +55,10 @@ bool AtomicFile::Open() {
             if (errno == EEXIST) continue;
             return false;
         }
+        // A replaced file keeps its permission bits.
+        struct stat old;
+        if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+            fchmod(fd, old.st_mode & 07777);
         stream = fdopen(fd, "wb");
         if (!stream) {
             int saved = errno;

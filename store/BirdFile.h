@@ -55,6 +55,10 @@ class BirdFile {
     bool ReplaceSerialNumber(uint32_t serial);
     // Unscrambles the firmware payloads in place with four key words.
     bool DecodeFirmwareBlocks(const uint32_t words[4]);
+    bool DecodeFirmwareBlocks(uint32_t w0, uint32_t w1, uint32_t w2, uint32_t w3) {
+        const uint32_t words[4] = {w0, w1, w2, w3};
+        return DecodeFirmwareBlocks(words);
+    }
     bool DumpBlocks(uint8_t type) const;
 
     static uint32_t GetInt(const uint8_t* p) {

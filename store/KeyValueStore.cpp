@@ -39,6 +39,7 @@ std::string KeyValueStore::TimeStamp() {
 }
 
 void KeyValueStore::Load(const std::string& path) {
+    errno = 0; // a refused path sets none
     aFile* file = aFile_Open(path.c_str(), aFileModeReadOnly);
     if (!file) {
         int error = errno;

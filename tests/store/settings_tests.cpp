@@ -252,3 +252,15 @@ TEST(SettingsFile, UnreadableFileIsNotOverwritten) {
     EXPECT_EQ(ReadText(dir / "s"), "KEEP=1\n");
     EXPECT_TRUE(kv["CREATED_TIME"].has_value());
 }
+
+TEST(SettingsFile, SaveKeepsTheFilesPermissionBits) {
+    TempDir dir;
+    WriteText(dir / "s", "A=1\n");
+    chmod((dir / "s").c_str(), 0600);
+    KeyValueStore kv(dir / "s");
+    kv.Add("A", "2");
+    kv.Save();
+    struct stat st;
+    ASSERT_EQ(stat((dir / "s").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
