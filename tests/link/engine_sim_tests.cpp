@@ -100,9 +100,11 @@ bool sIsHeartbeat(const aPacket* packet, void*) {
 }
 
 TEST_F(SimTcp, HeartbeatsAreAnswered) {
+    // Switched on before the session opens: the simulator plans heartbeats
+    // only when it next wakes.
+    model.setHeartbeatInterval(20);
     uint32_t id = aLink_CreateTCPIP(kLoopback, front.port());
     ASSERT_NE(id, 0u);
-    model.setHeartbeatInterval(20);
     EXPECT_TRUE(sEventually([&] { return model.stats().heartbeatReplies >= 5; }));
     model.setHeartbeatInterval(0);
     EXPECT_EQ(model.stats().heartbeatBadReplies, 0u);
