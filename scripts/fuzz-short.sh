@@ -11,11 +11,12 @@ build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 out=${FUZZ_OUT_DIR:-$root/fuzz-out}
 targets=(bird_fuzz settings_fuzz)
 
+mkdir -p "$build"
 cmake -S "$root" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DUPDATER_FUZZ=ON -DUPDATER_TESTS=OFF -DUPDATER_BENCH=OFF >"$build.configure.log" 2>&1 ||
-    { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" --target "${targets[@]}" birdtool -j2 >"$build.build.log" 2>&1 ||
-    { tail -50 "$build.build.log"; exit 1; }
+    -DUPDATER_FUZZ=ON -DUPDATER_TESTS=OFF -DUPDATER_BENCH=OFF >"$build/fuzz-configure.log" 2>&1 ||
+    { cat "$build/fuzz-configure.log"; exit 1; }
+cmake --build "$build" --target "${targets[@]}" birdtool -j2 >"$build/fuzz-build.log" 2>&1 ||
+    { tail -50 "$build/fuzz-build.log"; exit 1; }
 
 # Seeds: a few well-formed files, each as stored (mode byte 0) and as a bare body (mode 1).
 birdtool=$build/tools/birdtool/birdtool

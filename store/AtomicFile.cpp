@@ -48,7 +48,8 @@ bool AtomicFile::Open() {
     for (int attempt = 0; attempt < 16; attempt++) {
         char suffix[64];
         snprintf(suffix, sizeof(suffix), ".tmp.%d.%u.%08x", (int)getpid(), sCounter++, random());
-        std::string candidate = dir + "/." + base + suffix;
+        // Cut long names so the temporary one still fits the file system's name limit.
+        std::string candidate = dir + "/." + base.substr(0, 128) + suffix;
         // O_EXCL: never follow or reuse something already there; 0666 lets umask decide.
         int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
