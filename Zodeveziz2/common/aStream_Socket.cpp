@@ -1,9 +1,12 @@
 #include "aStream_Socket.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <new>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -21,8 +24,11 @@ const int sWritePauseMs = 60;
 typedef struct aSocketStream {
     uint16_t port;
     struct sockaddr_in address;
-    int socket;
-    uint32_t flags;
+    // The reader and the writer thread both use the socket and both may
+    // reconnect it: the descriptor and flags are atomic, reconnects locked.
+    std::atomic<int> socket;
+    std::atomic<uint32_t> flags;
+    std::mutex reconnectLock;
     uint16_t check;
 } aSocketStream;
 
@@ -34,25 +40,25 @@ bool sLostConnection(int error) {
     return error == ECONNRESET || error == ENOTCONN || error == ETIMEDOUT || error == EPIPE;
 }
 
-aErr sSocketStreamSetOptions(aSocketStream* s) {
+aErr sSocketStreamSetOptions(aSocketStream* s, int fd) {
     if (!sValid(s)) return aErrIO;
     int on = 1;
     struct timeval none = {0, 0};
     struct linger lingerNone = {1, 0};
-    if (setsockopt(s->socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on)) != 0 ||
-        setsockopt(s->socket, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof(none)) != 0 ||
-        setsockopt(s->socket, SOL_SOCKET, SO_LINGER, &lingerNone, sizeof(lingerNone)) != 0)
+    if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on)) != 0 ||
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof(none)) != 0 ||
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &lingerNone, sizeof(lingerNone)) != 0)
         return aErrIO;
-    int flags = fcntl(s->socket, F_GETFL, 0);
-    if (flags < 0 || fcntl(s->socket, F_SETFL, flags | O_NONBLOCK) != 0) return aErrIO;
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return aErrIO;
     return aErrNone;
 }
 
 void sSocketStreamClose(aSocketStream* s) {
     s->flags &= ~sConnected;
-    if (s->socket >= 0) {
-        close(s->socket);
-        s->socket = -1;
+    int fd = s->socket.exchange(-1);
+    if (fd >= 0) {
+        close(fd);
         aTime_MSSleep(10);
     }
 }
@@ -76,15 +82,14 @@ aErr sConnectError(int error) {
 // the reader or writer thread for the kernel's two-minute SYN time-out.
 aErr sSocketStreamReset(aSocketStream* s) {
     if (!sValid(s)) return aErrInitialization;
-    if (s->socket >= 0) sSocketStreamClose(s);
-    s->socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (s->socket < 0) return aErrIO;
+    sSocketStreamClose(s);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return aErrIO;
     int error = 0;
-    if (connect(s->socket, reinterpret_cast<struct sockaddr*>(&s->address), sizeof(s->address)) !=
-        0) {
+    if (connect(fd, reinterpret_cast<struct sockaddr*>(&s->address), sizeof(s->address)) != 0) {
         error = errno;
         if (error == EINPROGRESS) {
-            struct pollfd p = {s->socket, POLLOUT, 0};
+            struct pollfd p = {fd, POLLOUT, 0};
             int ready;
             do {
                 ready = poll(&p, 1, aSOCKET_CONNECT_WAIT_MS);
@@ -92,21 +97,29 @@ aErr sSocketStreamReset(aSocketStream* s) {
             socklen_t len = sizeof(error);
             if (ready == 0)
                 error = ETIMEDOUT;
-            else if (ready < 0 || getsockopt(s->socket, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+            else if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
                 error = errno;
         }
     }
     if (error != 0) {
-        close(s->socket);
-        s->socket = -1;
+        close(fd);
         return sConnectError(error);
     }
+    aErr err = sSocketStreamSetOptions(s, fd);
+    s->socket = fd;
     s->flags |= sConnected;
-    return sSocketStreamSetOptions(s);
+    return err;
 }
 
-aErr sSocketStreamPeek(aSocketStream* s, uint8_t* byte, ssize_t* n) {
-    *n = recv(s->socket, byte, 1, MSG_PEEK | MSG_DONTWAIT);
+// Reconnects unless the other thread already did since fd was seen.
+aErr sReconnect(aSocketStream* s, int seen) {
+    std::lock_guard<std::mutex> lock(s->reconnectLock);
+    if (s->socket != seen) return (s->flags & sConnected) ? aErrNone : aErrConnection;
+    return sSocketStreamReset(s); // clears the connected flag first
+}
+
+aErr sSocketStreamPeek(int fd, uint8_t* byte, ssize_t* n) {
+    *n = recv(fd, byte, 1, MSG_PEEK | MSG_DONTWAIT);
     if (*n >= 0) return aErrNone;
     int error = errno;
     if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) return aErrNotReady;
@@ -118,17 +131,18 @@ aErr sSocketStreamGet(uint8_t* byte, void* reference) {
     aSocketStream* s = static_cast<aSocketStream*>(reference);
     if (!sValid(s)) return aErrParam;
     if (!(s->flags & sConnected)) return aErrConnection;
+    int fd = s->socket;
     // Wait briefly for readiness: an idle link costs next to nothing, and an
     // arriving byte wakes us at once.
-    struct pollfd p = {s->socket, POLLIN, 0};
+    struct pollfd p = {fd, POLLIN, 0};
     if (poll(&p, 1, aSOCKET_GET_WAIT_MS) == 0) return aErrNotReady;
     ssize_t n = 0;
-    aErr err = sSocketStreamPeek(s, byte, &n);
+    aErr err = sSocketStreamPeek(fd, byte, &n);
     if (err == aErrConnection) {
-        s->flags &= ~sConnected;
-        err = sSocketStreamReset(s);
+        err = sReconnect(s, fd);
         if (err != aErrNone) return err;
-        err = sSocketStreamPeek(s, byte, &n);
+        fd = s->socket;
+        err = sSocketStreamPeek(fd, byte, &n);
     }
     if (err == aErrIO || err == aErrConnection) return aErrConnection;
     if (err != aErrNone) return err;
@@ -138,7 +152,7 @@ aErr sSocketStreamGet(uint8_t* byte, void* reference) {
         aTime_MSSleep(aSOCKET_GET_WAIT_MS);
         return aErrNotReady;
     }
-    if (recv(s->socket, byte, 1, MSG_DONTWAIT) == 1) return aErrNone;
+    if (recv(fd, byte, 1, MSG_DONTWAIT) == 1) return aErrNone;
     int error = errno;
     if (error == EAGAIN || error == EWOULDBLOCK) return aErrEOF;
     if (sLostConnection(error)) return aErrNotReady;
@@ -152,7 +166,8 @@ aErr sSocketStreamWrite(const uint8_t* data, size_t length, void* reference) {
     size_t sent = 0;
     int attempts = 0;
     while (sent < length && attempts < sWriteAttempts) {
-        ssize_t n = send(s->socket, data + sent, length - sent, MSG_NOSIGNAL);
+        int fd = s->socket;
+        ssize_t n = send(fd, data + sent, length - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += (size_t)n;
             if (sent < length) attempts = 1;
@@ -163,11 +178,10 @@ aErr sSocketStreamWrite(const uint8_t* data, size_t length, void* reference) {
         if (error == EAGAIN || error == EWOULDBLOCK) {
             attempts++;
             // Wait for room rather than sleeping blindly.
-            struct pollfd p = {s->socket, POLLOUT, 0};
+            struct pollfd p = {fd, POLLOUT, 0};
             poll(&p, 1, sWritePauseMs);
-        } else if (sLostConnection(error)) {
-            s->flags &= ~sConnected;
-            aErr err = sSocketStreamReset(s);
+        } else if (sLostConnection(error) || error == EBADF) {
+            aErr err = sReconnect(s, fd);
             if (err != aErrNone) return err;
             attempts++;
             aTime_MSSleep(sWritePauseMs);
@@ -186,9 +200,9 @@ aErr sSocketStreamPut(uint8_t byte, void* reference) {
 aErr sSocketStreamDelete(void* reference) {
     aSocketStream* s = static_cast<aSocketStream*>(reference);
     if (!sValid(s)) return aErrIO;
-    if (s->socket >= 0) sSocketStreamClose(s);
+    sSocketStreamClose(s);
     s->check = 0;
-    free(s);
+    delete s;
     return aErrNone;
 }
 
@@ -197,7 +211,7 @@ aErr sSocketStreamDelete(void* reference) {
 aErr aStream_CreateSocket(uint32_t address, uint16_t port, aStream** stream) {
     if (!stream) return aErrResource;
     *stream = nullptr;
-    aSocketStream* s = static_cast<aSocketStream*>(calloc(1, sizeof(aSocketStream)));
+    aSocketStream* s = new (std::nothrow) aSocketStream();
     if (!s) return aErrResource;
     s->check = aSOCKET_CHECK;
     s->port = port;

@@ -4,7 +4,9 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -143,5 +145,46 @@ TEST(SocketStream, ReconnectFailureIsReportedByTheWrite) {
     EXPECT_EQ(err, aErrConnection);
     uint8_t b;
     EXPECT_EQ(aStream_Read(s, &b, 1), aErrConnection); // stays down until a write reconnects
+    aStream_Destroy(&s);
+}
+
+TEST(SocketStream, ReaderAndWriterThreadsShareOneReconnect) {
+    Listener l;
+    aStream* s = nullptr;
+    ASSERT_EQ(aStream_CreateSocket(loopback(), l.port, &s), aErrNone);
+    int first = l.accept();
+    ASSERT_GE(first, 0);
+    std::atomic<bool> stop{false};
+    std::atomic<int> count{0};
+    std::string seen;
+    std::thread reader([&] {
+        while (!stop) {
+            uint8_t b;
+            if (aStream_Read(s, &b, 1) == aErrNone) {
+                seen.push_back(char(b));
+                count++;
+            }
+        }
+    });
+    close(first);
+    const uint8_t ping[] = {0x02, 0x01, 0x17};
+    int second = -1;
+    for (int i = 0; i < 20 && second < 0; i++) {
+        aStream_Write(s, ping, sizeof(ping));
+        second = l.accept(100);
+    }
+    ASSERT_GE(second, 0);
+    ASSERT_EQ(aStream_Write(s, ping, sizeof(ping)), aErrNone);
+    char got[3];
+    EXPECT_EQ(recv(second, got, 3, MSG_WAITALL), 3);
+    ASSERT_EQ(send(second, "ok", 2, 0), 2);
+    uint64_t end = aTime_GetMSTicks() + 2000;
+    while (count < 2 && aTime_GetMSTicks() < end)
+        aTime_MSSleep(5);
+    EXPECT_LT(l.accept(50), 0); // one reconnect, not one per thread
+    stop = true;
+    reader.join();
+    EXPECT_EQ(seen, "ok");
+    close(second);
     aStream_Destroy(&s);
 }
