@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    std::vector<uint8_t> bytes = (data[0] & 1) ? sWrap(data + 1, size - 1)
-                                               : std::vector<uint8_t>(data + 1, data + size);
+    std::vector<uint8_t> bytes =
+        (data[0] & 1) ? sWrap(data + 1, size - 1) : std::vector<uint8_t>(data + 1, data + size);
     BirdFile file;
     file.path = "fuzz";
     if (!file.LoadData(bytes.data(), bytes.size())) {
