@@ -181,6 +181,23 @@ uint32_t sLookupEntryByTrident(uint32_t identifier, uint32_t port, uint32_t clie
     return 0;
 }
 
+uint32_t sAddUseByIdentifier(uint32_t identifier, uint32_t type, uint32_t port, bool* shared) {
+    bool networked = type == TCPIP || type == AETHER;
+    TableLock lock;
+    for (linkEntry* entry = lock.table.head; entry; entry = entry->next) {
+        if (entry->identifier == identifier && entry->type == type &&
+            (!networked || entry->port == port)) {
+            if (shared && entry->server) {
+                *shared = true;
+                return entry->id;
+            }
+            entry->useCount++;
+            return entry->id;
+        }
+    }
+    return 0;
+}
+
 bool sAddUse(uint32_t id) {
     TableLock lock;
     linkEntry* entry = sLookupEntryByID(lock.table, id);
@@ -210,6 +227,7 @@ bool drainAll(const aPacket*, void*) {
 uint32_t aLink_Init(uint32_t id, aStream* stream) {
     std::shared_ptr<aLink> link = sEntryLink(id);
     if (!link) return 0;
+    std::lock_guard<std::recursive_mutex> life(link->life);
     // Whatever the record held before goes: a reset clears the user filter,
     // pooled mode and the packet log this way.
     sDestroyLog(link.get());
@@ -252,6 +270,8 @@ uint32_t aLink_Init(uint32_t id, aStream* stream) {
 aErr aLink_Start(uint32_t id) {
     std::shared_ptr<aLink> link = sGetLink(id);
     if (!link) return aErrParam;
+    std::lock_guard<std::recursive_mutex> life(link->life);
+    if (link->magic != aLINK_MAGIC) return aErrParam; // destroyed meanwhile
     if (link->running) return aErrNone;
     link->running = true;
     link->status = aLINK_STARTING;
@@ -277,6 +297,7 @@ aErr aLink_Start(uint32_t id) {
 
 aErr aLink_Stop(aLink* link) {
     if (!link) return aErrParam;
+    std::lock_guard<std::recursive_mutex> life(link->life);
     uint32_t status = link->status;
     if (status == aLINK_STOPPING || status == aLINK_STOPPED) return aErrNone;
     link->status = aLINK_STOPPING;
@@ -309,6 +330,7 @@ aErr aLink_Destroy(uint32_t* id) {
         entry = sExtractEntry(lock.table, which);
     }
     std::shared_ptr<aLink> link = entry->link;
+    std::lock_guard<std::recursive_mutex> life(link->life);
     if (link->userFilterMutex) {
         aMutex_Lock(link->userFilterMutex);
         link->userFilter = nullptr;
@@ -341,6 +363,8 @@ aErr aLink_Reset(uint32_t id) {
         memcpy(copy.portName, entry->portName, sizeof copy.portName);
         copy.baudCode = entry->baudCode;
     }
+    std::lock_guard<std::recursive_mutex> life(link->life);
+    if (link->magic != aLINK_MAGIC) return aErrParam; // destroyed meanwhile
     aLink_Stop(link.get());
     sDestroyFifo(link->receiveFifo);
     sDestroyFifo(link->sendFifo);
@@ -390,16 +414,11 @@ aErr aLink_ForceRoute(uint32_t id, uint8_t value) {
 
 uint32_t aLink_CreateUSB(uint32_t serialNumber) {
     std::lock_guard<std::mutex> serial(sCreateSerializer);
-    uint32_t id = sLookupEntryByIdentifier(serialNumber, USB, 0);
-    if (id) {
-        bool shared = false;
-        _aLink_WithEntry(
-            id, [](linkEntry* entry, void* ref) { *(bool*)ref = entry->server != nullptr; },
-            &shared);
-        // A module shared by a link server is reached as its client.
-        if (shared) return 0;
-        return sAddUse(id) ? id : 0;
-    }
+    bool shared = false;
+    uint32_t id = sAddUseByIdentifier(serialNumber, USB, 0, &shared);
+    // A module shared by a link server is reached as its client.
+    if (shared) return 0;
+    if (id) return id;
     id = sCreate(serialNumber, 0, USB);
     if (!id) return 0;
     aStream* stream = nullptr;
@@ -415,8 +434,8 @@ uint32_t aLink_CreateUSB(uint32_t serialNumber) {
 
 uint32_t aLink_CreateTCPIP(uint32_t address, uint32_t port) {
     std::lock_guard<std::mutex> serial(sCreateSerializer);
-    uint32_t id = sLookupEntryByIdentifier(address, TCPIP, port);
-    if (id) return sAddUse(id) ? id : 0;
+    uint32_t id = sAddUseByIdentifier(address, TCPIP, port, nullptr);
+    if (id) return id;
     id = sCreate(address, port, TCPIP);
     if (!id) return 0;
     aStream* stream = nullptr;
@@ -432,8 +451,8 @@ uint32_t aLink_CreateTCPIP(uint32_t address, uint32_t port) {
 
 uint32_t aLink_CreateSerial(uint32_t serialNumber, const char* portName, uint32_t baudRate) {
     std::lock_guard<std::mutex> serial(sCreateSerializer);
-    uint32_t id = sLookupEntryByIdentifier(serialNumber, SERIAL, 0);
-    if (id) return sAddUse(id) ? id : 0;
+    uint32_t id = sAddUseByIdentifier(serialNumber, SERIAL, 0, nullptr);
+    if (id) return id;
     int code = aStream_SerialBaudCode(baudRate);
     if (code < 0 || !portName || strlen(portName) >= aLINKSPEC_PORTNAME_SIZE) return 0;
     id = sCreate(serialNumber, 0, SERIAL);
@@ -504,12 +523,14 @@ aPacket* aLink_AwaitFirst(uint32_t id, aPacketFilter filter, void* ref, unsigned
     std::shared_ptr<aLink> link = sGetLink(id);
     if (!link) return nullptr;
     uint64_t start = _aLink_NowMs();
+    int64_t cursor = aPACKETFIFO_CURSOR_START; // each packet is offered once per call
     // Waits in slices so that a link that stops running ends the wait soon.
     while (link->running && link->status == aLINK_RUNNING) {
         uint64_t spent = _aLink_NowMs() - start;
         unsigned long left = spent >= timeoutMs ? 0 : (unsigned long)(timeoutMs - spent);
         unsigned long slice = left < kAwaitSliceMs ? left : kAwaitSliceMs;
-        aPacket* packet = aPacketFifo_AwaitFirst(link->receiveFifo, filter, ref, slice);
+        aPacket* packet =
+            aPacketFifo_AwaitFirstFrom(link->receiveFifo, filter, ref, slice, &cursor);
         if (packet || left == 0) return packet;
     }
     return nullptr;

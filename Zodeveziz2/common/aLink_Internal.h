@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "aLink.h"
 #include "aMutex.h"
@@ -58,6 +59,8 @@ typedef struct aLink {
     // Reader pacing (monotonic ms): last byte seen, last sync packets queued.
     uint64_t lastByteMs = 0;
     uint64_t lastSyncSentMs = 0;
+    // Serialises init, start, stop, reset and destroy of one link.
+    std::recursive_mutex life;
 
     aLink() = default;
     // Mutexes and the assembly record live as long as the last reference, so
@@ -105,6 +108,10 @@ uint32_t sLookupEntryByIdentifier(uint32_t identifier, uint32_t type, uint32_t p
 uint32_t sLookupEntryByTrident(uint32_t identifier, uint32_t port, uint32_t clientIndex);
 // Adds a use to an existing entry under one lock; false when there is none.
 bool sAddUse(uint32_t id);
+// Finds the newest entry like sLookupEntryByIdentifier and adds a use under the
+// same lock. With shared given, an entry that has a server gets no use and
+// sets *shared.
+uint32_t sAddUseByIdentifier(uint32_t identifier, uint32_t type, uint32_t port, bool* shared);
 // Runs fn on the entry with the table locked; false when there is no entry.
 // fn must not block or call back into the table.
 bool _aLink_WithEntry(uint32_t id, void (*fn)(linkEntry* entry, void* ref), void* ref);

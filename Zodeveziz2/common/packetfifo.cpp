@@ -139,8 +139,8 @@ std::deque<SerialPacket>::iterator sScanNew(packetFifo& fifo, aPacketFilter filt
 }
 
 std::deque<SerialPacket>::iterator _waitUntilProcIsSatisfied(packetFifo& fifo, aPacketFilter filter,
-                                                             void* ref, const timespec& deadline) {
-    int64_t last = fifo.windowStart - 1;
+                                                             void* ref, const timespec& deadline,
+                                                             int64_t& last) {
     for (;;) {
         auto found = sScanNew(fifo, filter, ref, last);
         if (found != fifo.packets.end() || !fifo.active) return found;
@@ -240,11 +240,19 @@ aPacket* aPacketFifo_GetFirst(uint64_t id, aPacketFilter filter, void* ref) {
 
 aPacket* aPacketFifo_AwaitFirst(uint64_t id, aPacketFilter filter, void* ref,
                                 unsigned long timeoutMs) {
+    int64_t cursor = aPACKETFIFO_CURSOR_START;
+    return aPacketFifo_AwaitFirstFrom(id, filter, ref, timeoutMs, &cursor);
+}
+
+aPacket* aPacketFifo_AwaitFirstFrom(uint64_t id, aPacketFilter filter, void* ref,
+                                    unsigned long timeoutMs, int64_t* cursor) {
     std::shared_ptr<packetFifo> fifo = sGetFifo(id);
-    if (!fifo || !filter) return nullptr;
+    if (!fifo || !filter || !cursor) return nullptr;
     timespec deadline = sDeadline(timeoutMs);
     FifoLock lock(*fifo);
-    auto found = _waitUntilProcIsSatisfied(*fifo, filter, ref, deadline);
+    int64_t last = *cursor == aPACKETFIFO_CURSOR_START ? fifo->windowStart - 1 : *cursor;
+    auto found = _waitUntilProcIsSatisfied(*fifo, filter, ref, deadline, last);
+    *cursor = last;
     if (found == fifo->packets.end()) return nullptr;
     return _stealPacketFromFifo(*fifo, found);
 }

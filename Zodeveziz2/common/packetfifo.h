@@ -25,5 +25,10 @@ aPacket* aPacketFifo_GetFirst(uint64_t id, aPacketFilter filter, void* ref);
 // Offers each packet to the filter at most once per call.
 aPacket* aPacketFifo_AwaitFirst(uint64_t id, aPacketFilter filter, void* ref,
                                 unsigned long timeoutMs);
+// The same, continuing a search across several calls: *cursor starts as
+// aPACKETFIFO_CURSOR_START and remembers which packets were offered already.
+#define aPACKETFIFO_CURSOR_START INT64_MIN
+aPacket* aPacketFifo_AwaitFirstFrom(uint64_t id, aPacketFilter filter, void* ref,
+                                    unsigned long timeoutMs, int64_t* cursor);
 // Removes and destroys every packet the filter takes; returns how many.
 size_t aPacketFifo_DrainPackets(uint64_t id, aPacketFilter filter, void* ref);

@@ -10,6 +10,7 @@
 #include "ScriptStream.h"
 #include "aLink.h"
 #include "aLink_Internal.h"
+#include "packetfifo.h"
 
 namespace {
 
@@ -118,6 +119,23 @@ TEST_F(ScriptLink, UserFilterTakesPacketsFirst) {
     packet = aLink_AwaitPacket(id, 2000);
     EXPECT_NE(packet, nullptr);
     aPacket_Destroy(&packet);
+}
+
+bool sCountCalls(const aPacket*, void* ref) {
+    ++*(int*)ref;
+    return false;
+}
+
+TEST_F(ScriptLink, AwaitFirstOffersEachPacketOncePerCall) {
+    script.feed({0x04, 0x01, cmdINFO, 0x04, 0x01, cmdDEBUG});
+    uint64_t received = sGetLink(id)->receiveFifo;
+    for (int i = 0; i < 400 && aPacketFifo_GetLength(received) < 2; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(aPacketFifo_GetLength(received), 2u);
+    int calls = 0;
+    // Long enough for several internal wait slices.
+    EXPECT_EQ(aLink_AwaitFirst(id, sCountCalls, &calls, 350), nullptr);
+    EXPECT_EQ(calls, 2);
 }
 
 TEST_F(ScriptLink, PooledWritesStayWithin4096Bytes) {
