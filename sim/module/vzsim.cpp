@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "DiscoveryResponder.h"
 #include "PtyFrontEnd.h"
 #include "RouterModel.h"
 #include "SimConfig.h"
@@ -37,6 +38,8 @@ const char* sUsage =
     "  --delay MS          send every reply MS milliseconds late\n"
     "  --close-after N     drop the link after the Nth reply\n"
     "  --no-sync           leave sync packets unanswered\n"
+    "  --discovery ADDR    answer TCP/IP discovery for every TCP module, joining the\n"
+    "                      discovery group on the interface with address ADDR\n"
     "  --ready-file FILE   write the served addresses to FILE once listening\n"
     "  --run-for SECONDS   stop after this long\n"
     "  --help              this text\n";
@@ -50,7 +53,23 @@ struct Running {
     std::unique_ptr<ModuleModel> model;
     std::unique_ptr<TcpFrontEnd> tcp;
     std::unique_ptr<PtyFrontEnd> pty;
+    std::unique_ptr<DiscoveryResponder> discovery;
 };
+
+// Replies come from the address the packet service listens on, so the tool
+// connects where the module is.
+std::unique_ptr<DiscoveryResponder> startDiscovery(const SimModuleConfig& m, uint16_t port,
+                                                   const std::string& join, std::string* error) {
+    DiscoveryIdentity id;
+    id.serial = m.identity.serial;
+    id.model = m.identity.model;
+    id.module = m.identity.address;
+    id.tcpPort = port;
+    std::string source = m.bindAddress == "0.0.0.0" ? join : m.bindAddress;
+    auto responder = std::make_unique<DiscoveryResponder>(id, join, source);
+    if (!responder->start(error)) return nullptr;
+    return responder;
+}
 
 } // namespace
 
@@ -59,6 +78,7 @@ int main(int argc, char** argv) {
     SimModuleConfig flags;
     bool haveFlags = false;
     std::string readyFile;
+    std::string discoveryAddress;
     unsigned runFor = 0;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -103,6 +123,8 @@ int main(int argc, char** argv) {
             haveFlags = true;
         } else if (a == "--ready-file") {
             readyFile = v;
+        } else if (a == "--discovery") {
+            discoveryAddress = v;
         } else if (!parseNumber(v, &n)) {
             return usageError("bad number for " + a + ": " + v);
         } else if (a == "--model" || a == "--address") {
@@ -173,6 +195,15 @@ int main(int argc, char** argv) {
             }
             ready += "tcp " + std::string(serial) + " " + m.bindAddress + " " +
                      std::to_string(r.tcp->port()) + "\n";
+            if (!discoveryAddress.empty()) {
+                r.discovery = startDiscovery(m, r.tcp->port(), discoveryAddress, &error);
+                if (!r.discovery) {
+                    fprintf(stderr, "vzsim: %s discovery on %s: %s\n", serial,
+                            discoveryAddress.c_str(), error.c_str());
+                    return 1;
+                }
+                ready += "discovery " + std::string(serial) + " " + discoveryAddress + "\n";
+            }
         }
         if (!m.ptyPath.empty()) {
             r.pty = std::make_unique<PtyFrontEnd>(*r.model);
