@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <chrono>
 #include <sys/resource.h>
 #include <thread>
 
 #include "ModuleModel.h"
 #include "PtyFrontEnd.h"
+#include "SimLinkHelpers.h"
 #include "TcpFrontEnd.h"
 #include "aLink.h"
 #include "aUEI.h"
@@ -17,38 +17,6 @@ namespace {
 
 const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 const uint32_t kSerial = vzsim::ModuleIdentity{}.serial;
-
-template <class F> bool sEventually(F condition, int timeoutMs = 3000) {
-    for (int waited = 0; waited < timeoutMs; waited += 5) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return condition();
-}
-
-// A UEI get of a system option, answered within 1000 ms.
-aErr sGetSystemInt(uint32_t id, uint8_t option, uint32_t* value) {
-    uei request{};
-    request.module = 2;
-    request.command = cmdSYSTEM;
-    request.option = aUEI_GET | option;
-    request.specifier = aUEI_REQUEST;
-    request.type = ueiVoid;
-    aPacket* packet = aUEI_CreateRequest(&request);
-    aErr result = aLink_PutPacket(id, packet);
-    aPacket_Destroy(&packet);
-    if (result != aErrNone) return result;
-    uei key = request;
-    key.option = option;
-    key.specifier = 0;
-    aPacket* reply = aLink_AwaitFirst(id, aUEI_ReplyFilter, &key, 1000);
-    if (!reply) return aErrTimeout;
-    aPacket_Destroy(&reply);
-    if (key.specifier & aUEI_ERROR) return key.value.error;
-    if (key.type != ueiInt) return aErrPacket;
-    *value = key.value.intVal;
-    return aErrNone;
-}
 
 class SimTcp : public ::testing::Test {
   protected:
@@ -68,12 +36,12 @@ TEST_F(SimTcp, CreateSyncAndAskForTheSerialNumber) {
     EXPECT_EQ(aLink_Sync(id), aErrNone);
     EXPECT_GE(model.stats().syncRequests, 6u);
     uint32_t serial = 0;
-    EXPECT_EQ(sGetSystemInt(id, 9, &serial), aErrNone);
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
     EXPECT_EQ(serial, kSerial);
 
     // Pooled mode carries the same traffic.
     aLink_EnablePooledPackets(id, true);
-    EXPECT_EQ(sGetSystemInt(id, 9, &serial), aErrNone);
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
 
     EXPECT_EQ(aLink_Destroy(&id), aErrNone);
     EXPECT_TRUE(sEventually([&] { return model.stats().lastForceRoute == 0; }))
@@ -89,7 +57,7 @@ TEST_F(SimTcp, SharedByUseCount) {
     EXPECT_EQ(aLink_Destroy(&second), aErrNone);
     EXPECT_EQ(aLink_GetStatus(first), aLINK_RUNNING);
     uint32_t serial = 0;
-    EXPECT_EQ(sGetSystemInt(first, 9, &serial), aErrNone);
+    EXPECT_EQ(sGetSystemInt(first, 2, 9, &serial), aErrNone);
     uint32_t kept = first;
     EXPECT_EQ(aLink_Destroy(&first), aErrNone);
     EXPECT_EQ(aLink_GetStatus(kept), aLINK_NOSTREAM);
@@ -120,7 +88,7 @@ TEST_F(SimTcp, ResetReconnectsAfterTheModuleDropped) {
     EXPECT_TRUE(sEventually([&] { return front.accepted() >= 2; }));
     EXPECT_EQ(aLink_Sync(id), aErrNone);
     uint32_t serial = 0;
-    EXPECT_EQ(sGetSystemInt(id, 9, &serial), aErrNone);
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
     aLink_Destroy(&id);
 }
 
@@ -139,7 +107,7 @@ TEST_F(SimTcp, IdleLinkBarelyUsesCpu) {
     EXPECT_LT(sCpuSeconds() - before, 0.3) << "an idle link must not spin";
     // A reply still comes at once after the quiet second.
     uint32_t serial = 0;
-    EXPECT_EQ(sGetSystemInt(id, 9, &serial), aErrNone);
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
     aLink_Destroy(&id);
 }
 
@@ -173,12 +141,12 @@ TEST(SimSerial, LinkOverAPty) {
     EXPECT_EQ(aLink_GetStatus(id), aLINK_RUNNING);
     EXPECT_EQ(aLink_Sync(id), aErrNone);
     uint32_t serial = 0;
-    EXPECT_EQ(sGetSystemInt(id, 9, &serial), aErrNone);
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
     EXPECT_EQ(serial, kSerial);
     // Serial links keep their port and rate, so a reset reopens the port.
     EXPECT_EQ(aLink_Reset(id), aErrNone);
     EXPECT_EQ(aLink_Sync(id), aErrNone);
-    EXPECT_EQ(sGetSystemInt(id, 9, &serial), aErrNone);
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
     aLink_Destroy(&id);
 }
 
