@@ -1,6 +1,8 @@
 #include "RunTool.h"
 
 #include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,4 +70,32 @@ ToolResult RunTool(const std::vector<std::string>& args,
     if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         result.status = WEXITSTATUS(status);
     return result;
+}
+
+BackgroundTool::BackgroundTool(const std::vector<std::string>& args) {
+    if (args.empty()) return;
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+}
+
+BackgroundTool::~BackgroundTool() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+}
+
+bool WaitForFile(const std::string& path, int timeoutMs) {
+    struct stat info;
+    for (int waited = 0; waited < timeoutMs; waited += 20) {
+        if (stat(path.c_str(), &info) == 0) return true;
+        usleep(20 * 1000);
+    }
+    return stat(path.c_str(), &info) == 0;
 }

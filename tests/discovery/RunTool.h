@@ -13,3 +13,20 @@ struct ToolResult {
 // environment entries ("NAME=value") are added to this process's environment.
 ToolResult RunTool(const std::vector<std::string>& args,
                    const std::vector<std::string>& environment = {});
+
+// A program left running in the background; stopped with SIGTERM (then
+// waited for) when the handle goes.
+class BackgroundTool {
+  public:
+    explicit BackgroundTool(const std::vector<std::string>& args);
+    ~BackgroundTool();
+    BackgroundTool(const BackgroundTool&) = delete;
+    BackgroundTool& operator=(const BackgroundTool&) = delete;
+    bool started() const { return pid_ > 0; }
+
+  private:
+    int pid_ = -1;
+};
+
+// Waits up to timeoutMs for a file to appear.
+bool WaitForFile(const std::string& path, int timeoutMs);

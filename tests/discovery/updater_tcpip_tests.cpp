@@ -2,6 +2,7 @@
 // simulated router, inside a network namespace of this process's own. The
 // tool runs as a child process and inherits the namespace.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -160,6 +161,44 @@ TEST_F(DiscoverCommand, RouterSearchListsItsMembers) {
     // The router was told to stop routing to this host again.
     EXPECT_EQ(0u,
               router.model.locked([](vzsim::ModuleModel& m) { return m.primary()->values()[20]; }));
+}
+
+// What a newcomer does by hand: the simulator program answers discovery and
+// the tool finds it.
+TEST_F(DiscoverCommand, FindsTheSimulatorProgram) {
+    std::string ready = std::string(TEST_HOME) + "/vzsim-ready-" + std::to_string(getpid());
+    unlink(ready.c_str());
+    BackgroundTool vzsim({VZSIM_PATH,
+                          "--serial",
+                          "2181F0EE",
+                          "--model",
+                          "17",
+                          "--version",
+                          "1.2.3",
+                          "--build",
+                          "9876",
+                          "--name",
+                          "Left bench",
+                          "--tcp",
+                          "0",
+                          "--bind",
+                          NETNS_MODULE_ADDRESS,
+                          "--discovery",
+                          NETNS_MODULE_ADDRESS,
+                          "--ready-file",
+                          ready,
+                          "--run-for",
+                          "30"});
+    ASSERT_TRUE(vzsim.started());
+    ASSERT_TRUE(WaitForFile(ready, 5000));
+    std::vector<std::string> expected = {
+        "Discovered Devices: (TCPIP)",
+        kIPHeader,
+        "    2181F0EE  02       02      Sensor Dock    1.2.3 (      9876)        [127.0.0.2]       "
+        " "
+        "Left bench",
+    };
+    EXPECT_EQ(expected, sListing(sDiscover({"-D", "-t", "TCPIP"})));
 }
 
 class SilentDisplay : public UpdaterDisplayInterface {
