@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <shared_mutex>
 #include <new>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -25,10 +26,12 @@ typedef struct aSocketStream {
     uint16_t port;
     struct sockaddr_in address;
     // The reader and the writer thread both use the socket and both may
-    // reconnect it: the descriptor and flags are atomic, reconnects locked.
+    // reconnect it: they use it under a shared lock, a reconnect takes it
+    // exclusively, so no descriptor is closed while the other thread is in a
+    // call on it.
     std::atomic<int> socket;
     std::atomic<uint32_t> flags;
-    std::mutex reconnectLock;
+    std::shared_mutex useLock;
     uint16_t check;
 } aSocketStream;
 
@@ -113,7 +116,7 @@ aErr sSocketStreamReset(aSocketStream* s) {
 
 // Reconnects unless the other thread already did since fd was seen.
 aErr sReconnect(aSocketStream* s, int seen) {
-    std::lock_guard<std::mutex> lock(s->reconnectLock);
+    std::unique_lock<std::shared_mutex> exclusive(s->useLock);
     if (s->socket != seen) return (s->flags & sConnected) ? aErrNone : aErrConnection;
     return sSocketStreamReset(s); // clears the connected flag first
 }
@@ -127,11 +130,15 @@ aErr sSocketStreamPeek(int fd, uint8_t* byte, ssize_t* n) {
     return aErrIO;
 }
 
-aErr sSocketStreamGet(uint8_t* byte, void* reference) {
-    aSocketStream* s = static_cast<aSocketStream*>(reference);
-    if (!sValid(s)) return aErrParam;
+enum class Look { Done, Lost, PeerClosed };
+
+// One look at the socket: wait briefly for a byte, peek it, take it. Runs with
+// the socket shared-locked so a reconnect never closes it underneath.
+aErr sSocketStreamGetOnce(aSocketStream* s, uint8_t* byte, int* seen, Look* look) {
+    *look = Look::Done;
+    std::shared_lock<std::shared_mutex> use(s->useLock);
     if (!(s->flags & sConnected)) return aErrConnection;
-    int fd = s->socket;
+    int fd = *seen = s->socket;
     // Wait briefly for readiness: an idle link costs next to nothing, and an
     // arriving byte wakes us at once.
     struct pollfd p = {fd, POLLIN, 0};
@@ -139,17 +146,13 @@ aErr sSocketStreamGet(uint8_t* byte, void* reference) {
     ssize_t n = 0;
     aErr err = sSocketStreamPeek(fd, byte, &n);
     if (err == aErrConnection) {
-        err = sReconnect(s, fd);
-        if (err != aErrNone) return err;
-        fd = s->socket;
-        err = sSocketStreamPeek(fd, byte, &n);
+        *look = Look::Lost;
+        return err;
     }
-    if (err == aErrIO || err == aErrConnection) return aErrConnection;
+    if (err == aErrIO) return aErrConnection;
     if (err != aErrNone) return err;
     if (n == 0) {
-        // The peer closed; it stays "not ready" until a write meets the lost
-        // connection and reconnects. Pace the caller instead of spinning.
-        aTime_MSSleep(aSOCKET_GET_WAIT_MS);
+        *look = Look::PeerClosed;
         return aErrNotReady;
     }
     if (recv(fd, byte, 1, MSG_DONTWAIT) == 1) return aErrNone;
@@ -159,6 +162,26 @@ aErr sSocketStreamGet(uint8_t* byte, void* reference) {
     return aErrIO;
 }
 
+aErr sSocketStreamGet(uint8_t* byte, void* reference) {
+    aSocketStream* s = static_cast<aSocketStream*>(reference);
+    if (!sValid(s)) return aErrParam;
+    int fd = -1;
+    Look look;
+    aErr err = sSocketStreamGetOnce(s, byte, &fd, &look);
+    if (look == Look::Lost) {
+        // Reconnect once, then look again.
+        err = sReconnect(s, fd);
+        if (err != aErrNone) return err;
+        err = sSocketStreamGetOnce(s, byte, &fd, &look);
+    }
+    if (look == Look::PeerClosed) {
+        // It stays "not ready" until a write meets the lost connection and
+        // reconnects. Pace the caller instead of spinning.
+        aTime_MSSleep(aSOCKET_GET_WAIT_MS);
+    }
+    return err;
+}
+
 aErr sSocketStreamWrite(const uint8_t* data, size_t length, void* reference) {
     aSocketStream* s = static_cast<aSocketStream*>(reference);
     if (!sValid(s)) return aErrParam;
@@ -166,21 +189,27 @@ aErr sSocketStreamWrite(const uint8_t* data, size_t length, void* reference) {
     size_t sent = 0;
     int attempts = 0;
     while (sent < length && attempts < sWriteAttempts) {
-        int fd = s->socket;
-        ssize_t n = send(fd, data + sent, length - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += (size_t)n;
-            if (sent < length) attempts = 1;
-            continue;
+        int fd, error = 0;
+        {
+            std::shared_lock<std::shared_mutex> use(s->useLock);
+            fd = s->socket;
+            ssize_t n = send(fd, data + sent, length - sent, MSG_NOSIGNAL);
+            if (n > 0) {
+                sent += (size_t)n;
+                if (sent < length) attempts = 1;
+                continue;
+            }
+            error = n < 0 ? errno : EAGAIN;
+            if (error == EAGAIN || error == EWOULDBLOCK) {
+                attempts++;
+                // Wait for room rather than sleeping blindly.
+                struct pollfd p = {fd, POLLOUT, 0};
+                poll(&p, 1, sWritePauseMs);
+                continue;
+            }
         }
-        int error = n < 0 ? errno : EAGAIN;
         if (error == EINTR) continue;
-        if (error == EAGAIN || error == EWOULDBLOCK) {
-            attempts++;
-            // Wait for room rather than sleeping blindly.
-            struct pollfd p = {fd, POLLOUT, 0};
-            poll(&p, 1, sWritePauseMs);
-        } else if (sLostConnection(error) || error == EBADF) {
+        if (sLostConnection(error) || error == EBADF) {
             aErr err = sReconnect(s, fd);
             if (err != aErrNone) return err;
             attempts++;
