@@ -119,7 +119,6 @@ int sRun(CLI_Display& display, Parameters& params) {
             shown = static_cast<linkType>(kind);
             devices = updater.Discover_QBNetwork_Devices(params.router_serial, shown);
         }
-        if (updater.Operation_Unavailable()) return 1;
         _display_device_list(display, devices, shown);
         return 0;
     }

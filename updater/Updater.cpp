@@ -16,7 +16,6 @@ void Updater::Set_UEIBytes_Load(bool on) {
 }
 
 void Updater::_unavailable(const char* what) {
-    unavailable = true;
     display.message(UpdaterDisplayInterface::LEVEL_ERROR, "%s is not available in this build yet",
                     what);
 }

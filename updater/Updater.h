@@ -47,11 +47,8 @@ class Updater {
     BirdFile load_bird(const std::string& verb, const std::string& bird_file, uint32_t serial,
                        uint32_t build, bool download_if_missing);
 
-    // True once an operation that this build does not provide yet was called; its empty
-    // result must not be taken for a real answer.
-    bool Operation_Unavailable() const { return unavailable; }
-
   private:
+    // Shown by operations this build does not provide yet.
     void _unavailable(const char* what);
     // The store on store_directory, or null after showing why it cannot be opened.
     static std::unique_ptr<UpdaterStore> _createUpdaterStore(UpdaterDisplayInterface& display,
@@ -64,7 +61,6 @@ class Updater {
     UpdaterDisplayInterface& display;
     uint8_t chip_kind = 0;
     bool uei_bytes_load = false;
-    bool unavailable = false;
 };
 
 namespace Vazizori::Vuviridor {

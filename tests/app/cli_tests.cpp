@@ -18,6 +18,9 @@ const std::string kFullExtended = ReadFile(APP_TEST_DATA "/usage_full_extended.t
 const std::string kDeadServer = "http://127.0.0.1:1/cgi/u";
 const std::string kServerFailed = "Server request failed for " + kDeadServer + "\n";
 
+const std::string kNoUsbDevices =
+    "Searching for Vuviridor devices\nDiscovered Devices: (USB)\n    No devices found.\n";
+
 // "@" in arguments and expectations stands for the store option's directory.
 struct CliCase {
     const char* name;
@@ -144,26 +147,30 @@ const std::vector<CliCase> kCases = {
      kServerFailed + "Firmware update is not available in this build yet\n",
      1},
 
-    {"SerialValueStartingWithDash",
-     {"-d", "-D", "-i", "@"},
-     kVersion + "Searching for Vuviridor devices\n",
-     "Discovery is not available in this build yet\n",
-     1},
+    // Discovery rows stay on USB (no module of ours is attached): TCP/IP discovery would send
+    // multicast out of the machine's interfaces.
+    {"SerialValueStartingWithDash", {"-d", "-D", "-i", "@"}, kVersion + kNoUsbDevices, "", 0},
     {"TransportFirstThreeLetters",
      {"-D", "-t", "USBX", "-i", "@"},
-     kVersion + "Searching for Vuviridor devices\n",
-     "Discovery is not available in this build yet\n",
-     1},
-    {"NetworkDiscovery",
-     {"-D", "-r", "D272031D", "-i", "@"},
-     kVersion + "Searching for Vuviridor Network devices connected to D272031D\n",
-     "Network discovery is not available in this build yet\n",
-     1},
-    {"DiscoverRunsBeforeUpdate",
+     kVersion + kNoUsbDevices,
+     "",
+     0},
+    {"DiscoverRecoverTransportMeansUsb",
+     {"-D", "-t", "RECOVER", "-i", "@"},
+     kVersion + kNoUsbDevices,
+     "",
+     0},
+    {"NetworkDiscoveryRouterMissing",
+     {"-D", "-r", "D272031D", "-t", "USB", "-i", "@"},
+     kVersion + "Searching for Vuviridor Network devices connected to D272031D\n"
+                "Discovered Devices: (USB)\n    No devices found.\n",
+     "",
+     0},
+    {"DiscoverRunsInsteadOfUpdate",
      {"-U", "-D", "-d", "40F5849A", "-i", "@"},
-     kVersion + "Searching for Vuviridor devices\n",
-     "Discovery is not available in this build yet\n",
-     1},
+     kVersion + kNoUsbDevices,
+     "",
+     0},
 
     {"UpdateWithoutSerial",
      {"-U", "-i", "@"},
