@@ -14,6 +14,9 @@
 
 class BirdFile;
 class UpdaterStore;
+namespace Vazizori::Vuviridor {
+class Module;
+}
 
 // Build text to version text.
 using BuildList = std::map<std::string, std::string>;
@@ -55,6 +58,14 @@ class Updater {
                                                              const std::string& store_directory,
                                                              const char* caller);
     static bool _valid_build(uint32_t serial, uint32_t build, const std::string& server_url);
+    // Update flow helpers (Updater_update.cpp).
+    static bool _validate_birdfile(UpdaterDisplayInterface& display, BirdFile& file,
+                                   Vazizori::Vuviridor::Module& module, uint32_t serial);
+    static aErr _transfer_loader(UpdaterDisplayInterface& display,
+                                 Vazizori::Vuviridor::Module& module, BirdFile& file);
+    static aErr _transfer_firmware(UpdaterDisplayInterface& display,
+                                   Vazizori::Vuviridor::Module& module, BirdFile& file,
+                                   bool through_router, bool uei_bytes);
 
     std::string server_url;
     std::string store_directory;

@@ -7,11 +7,6 @@ bool Updater::Get_Fingerprint(Fingerprint&, std::string, unsigned, std::string, 
     return false;
 }
 
-bool Updater::Update_Firmware(uint32_t, uint32_t, const std::string&, uint8_t, uint32_t, bool) {
-    _unavailable("Firmware update");
-    return false;
-}
-
 bool Updater::Recover_Firmware(const std::string&, uint32_t, uint32_t, uint32_t, const std::string&,
                                bool) {
     _unavailable("Firmware recovery");
