@@ -42,7 +42,8 @@ ChildResult RunUpdater(std::vector<std::string> args, const ChildOptions& option
 }
 
 // Operations of the engine that are not built yet report themselves and fail; these rows
-// change as the operations arrive.
+// change as the operations arrive. Rows that may reach the server name a closed loopback
+// port with -u, so the default host is never looked up.
 const std::vector<CliCase> kCases = {
     {"NoArguments", {}, kVersion + kCopyright, kBasic, 0},
     {"HelpShort", {"-h"}, kVersion + kCopyright, kFull, 0},
@@ -178,12 +179,12 @@ const std::vector<CliCase> kCases = {
      "Must specify the specific device to be updated\n",
      1},
     {"Update",
-     {"-U", "-d", "40F5849A", "-i", "@"},
+     {"-U", "-d", "40F5849A", "-i", "@", "-u", kDeadServer},
      kVersion,
      "Firmware update is not available in this build yet\n",
      1},
     {"Recover",
-     {"-U", "-t", "RECOVER", "-s", "/dev/null", "-i", "@"},
+     {"-U", "-t", "RECOVER", "-s", "/dev/null", "-i", "@", "-u", kDeadServer},
      kVersion,
      "Firmware recovery is not available in this build yet\n",
      1},
@@ -226,7 +227,7 @@ const std::vector<CliCase> kCases = {
      "Must specify the serial port used for connecting\n",
      1},
     {"FingerprintFailureKeepsGoing",
-     {"-N", "-s", "/dev/null", "-J", "-i", "@"},
+     {"-N", "-s", "/dev/null", "-J", "-i", "@", "-u", kDeadServer},
      kVersion,
      "Reading a chip fingerprint is not available in this build yet\n"
      "Got no response from chip\n"
