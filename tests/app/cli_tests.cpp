@@ -145,7 +145,7 @@ const std::vector<CliCase> kCases = {
      {"-G", "-U", "-d", "40F5849A", "-i", "@", "-u", kDeadServer},
      kVersion + "Retrieving firmware for device with serial number 40F5849A\nNo build specified\n"
                 "Using Latest build\n",
-     kServerFailed + "Firmware update is not available in this build yet\n",
+     kServerFailed + "Could not find valid build for this device.\n",
      1},
 
     // Discovery rows stay on USB (no module of ours is attached): TCP/IP discovery would send
@@ -181,7 +181,7 @@ const std::vector<CliCase> kCases = {
     {"Update",
      {"-U", "-d", "40F5849A", "-i", "@", "-u", kDeadServer},
      kVersion,
-     "Firmware update is not available in this build yet\n",
+     "Could not find valid build for this device.\n",
      1},
     {"Recover",
      {"-U", "-t", "RECOVER", "-s", "/dev/null", "-i", "@", "-u", kDeadServer},
