@@ -52,11 +52,13 @@ aErr sSerialGet(uint8_t* byte, void* reference) {
     if (ready == 0 || (ready < 0 && errno == EINTR)) return aErrNotReady;
     ssize_t n = read(s->fd, byte, 1);
     if (n == 1) return aErrNone;
-    if (n == 0 || errno == EAGAIN || errno == EINTR) {
-        // A hung-up line keeps polling ready; don't let the caller spin on it.
-        if (p.revents & (POLLHUP | POLLERR)) aTime_MSSleep(aSERIAL_GET_WAIT_MS);
-        return aErrNotReady;
+    if (n == 0 && (p.revents & POLLHUP)) {
+        // The line was hung up (the device went away): nothing will come any
+        // more. It stays ready for poll, so pace the caller as well.
+        aTime_MSSleep(aSERIAL_GET_WAIT_MS);
+        return aErrEOF;
     }
+    if (n == 0 || errno == EAGAIN || errno == EINTR) return aErrNotReady;
     return aErrIO;
 }
 

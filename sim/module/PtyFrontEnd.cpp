@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -87,6 +88,17 @@ void PtyFrontEnd::run() {
         std::vector<uint8_t> out = session->takeDue(now);
         if (!out.empty()) writeAll(master_, out.data(), out.size(), false);
         if (session->closeRequested()) {
+            // Let the client read the last answer: a hang-up discards what
+            // it has not read yet. The bytes reach the slave's queue a moment
+            // after the write, so first see them arrive, then leave.
+            auto queued = [this] {
+                int n = 0;
+                return ioctl(slave_, TIOCINQ, &n) == 0 ? n : 0;
+            };
+            for (int i = 0; i < 20 && queued() == 0 && running_; i++)
+                usleep(5000);
+            for (int i = 0; i < 200 && queued() > 0 && running_; i++)
+                usleep(5000);
             closePty();
             if (!openPty(nullptr)) break;
             session = model_.openSession();

@@ -168,6 +168,7 @@ TEST_F(SimOverTcp, HeartbeatsExpectTheirAnswers) {
     ASSERT_EQ(hb->data.size(), 2u);
     EXPECT_EQ(hb->data[0], 0);
     host.send(4, {0, uint8_t(hb->data[1] + 2)});
+    host.send(4, {0, 9}); // an answer nobody asked for
     model.setHeartbeatInterval(0);
     // Anything the host sends after the answer shows it has been taken.
     host.send(4, {23, 1});
@@ -178,7 +179,7 @@ TEST_F(SimOverTcp, HeartbeatsExpectTheirAnswers) {
     ASSERT_TRUE(r);
     ModelStats s = model.stats();
     EXPECT_GE(s.heartbeatReplies, 1u);
-    EXPECT_EQ(s.heartbeatBadReplies, 0u);
+    EXPECT_EQ(s.heartbeatBadReplies, 1u);
 }
 
 TEST_F(SimOverTcp, ResetAcknowledgesThenDropsTheLink) {
@@ -210,6 +211,53 @@ TEST(SimOverPty, SyncsAndAnswersOverTheSerialStream) {
         if (aStream_Read(s, &b, 1) == aErrNone) got.push_back(b);
     }
     EXPECT_EQ(got, expect);
+    aStream_Destroy(&s);
+    pty.stop();
+    rmdir(dir);
+}
+
+TEST(SimOverPty, ADroppedLinkHangsUpAndAFreshPtyTakesItsPlace) {
+    ModuleModel model(identity());
+    Faults f;
+    f.closeAfterReplies = 1;
+    model.setFaults(f);
+    PtyFrontEnd pty(model);
+    char dir[] = "/tmp/sim_pty.XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    std::string link = std::string(dir) + "/ttyVZ0";
+    std::string error;
+    ASSERT_TRUE(pty.start(link, &error)) << error;
+
+    auto exchange = [&](aStream* s, aErr* last) {
+        const uint8_t ping[] = {0x04, 0x02, 23, 7};
+        EXPECT_EQ(aStream_Write(s, ping, sizeof(ping)), aErrNone);
+        Bytes got;
+        uint64_t end = aTime_GetMSTicks() + 2000;
+        *last = aErrNone;
+        while (aTime_GetMSTicks() < end) {
+            uint8_t b;
+            *last = aStream_Read(s, &b, 1);
+            if (*last == aErrNone)
+                got.push_back(b);
+            else if (*last != aErrNotReady || got.size() == 4)
+                break;
+        }
+        return got;
+    };
+    aStream* s = nullptr;
+    ASSERT_EQ(aStream_CreateSerial(link.c_str(), 6, false, 0, 0, &s), aErrNone);
+    aErr last;
+    EXPECT_EQ(exchange(s, &last), (Bytes{4, 2, 23, 7}));
+    uint8_t b;
+    uint64_t end = aTime_GetMSTicks() + 2000;
+    while ((last = aStream_Read(s, &b, 1)) == aErrNotReady && aTime_GetMSTicks() < end) {
+    }
+    EXPECT_EQ(last, aErrEOF); // hung up: nothing will come any more
+    aStream_Destroy(&s);
+
+    model.setFaults(Faults{});
+    ASSERT_EQ(aStream_CreateSerial(link.c_str(), 6, false, 0, 0, &s), aErrNone);
+    EXPECT_EQ(exchange(s, &last), (Bytes{4, 2, 23, 7}));
     aStream_Destroy(&s);
     pty.stop();
     rmdir(dir);

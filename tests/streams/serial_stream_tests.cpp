@@ -130,3 +130,16 @@ TEST(SerialStream, APeerThatStopsReadingFailsTheWriteInsteadOfHanging) {
     EXPECT_EQ(err, aErrIO);
     aStream_Destroy(&s);
 }
+
+TEST(SerialStream, AHungUpLineIsEndOfFile) {
+    Pty pty;
+    aStream* s = nullptr;
+    ASSERT_EQ(aStream_CreateSerial(pty.path.c_str(), 6, false, 0, 0, &s), aErrNone);
+    uint8_t b;
+    EXPECT_EQ(aStream_Read(s, &b, 1), aErrNotReady); // quiet, not gone
+    close(pty.master);
+    close(pty.slave);
+    pty.master = pty.slave = -1;
+    EXPECT_EQ(aStream_Read(s, &b, 1), aErrEOF);
+    aStream_Destroy(&s);
+}
