@@ -34,7 +34,7 @@ TEST_F(SimTcp, CreateSyncAndAskForTheSerialNumber) {
     EXPECT_EQ(aLink_GetStatus(id), aLINK_RUNNING);
     EXPECT_TRUE(sEventually([&] { return model.stats().lastForceRoute == 1; }));
     EXPECT_EQ(aLink_Sync(id), aErrNone);
-    EXPECT_GE(model.stats().syncRequests, 6u);
+    EXPECT_GE(model.stats().syncRequests, 2u); // the sync ends after two replies
     uint32_t serial = 0;
     EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
     EXPECT_EQ(serial, kSerial);
