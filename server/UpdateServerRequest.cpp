@@ -5,6 +5,7 @@
 #include "aVersion.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -41,6 +42,24 @@ bool sNewer(const uint8_t a[3], const uint8_t b[3]) {
     return !aVersion_IsAtLeastCompare(b[0], b[1], b[2], a[0], a[1], a[2]);
 }
 
+// The firmware identifier comes from the server's own reply and goes back into a
+// query that is not escaped: anything but URL-safe characters is percent-encoded
+// so that it cannot add or change parameters. "%" passes, as the text may be encoded already.
+std::string sQueryValue(const std::string& text) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '%') {
+            out += (char)c;
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
 bool sIsTokenPart(const std::string& part) {
     if (part.size() < 2) return false;
     return std::all_of(part.begin(), part.end(), [](unsigned char c) {
@@ -74,7 +93,7 @@ bool UpdateServerRequest::GetBuild(uint32_t serial, const std::string& firmware,
                                    const std::string& url, bool noCal) {
     std::vector<std::string> lines;
     std::map<std::string, std::string> parameters = {{"bld", build},
-                                                     {"fw", firmware},
+                                                     {"fw", sQueryValue(firmware)},
                                                      {"no_cal", noCal ? "true" : "false"},
                                                      {"op", "bird"},
                                                      {"sn", sHex(serial)}};

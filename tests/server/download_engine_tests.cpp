@@ -109,3 +109,24 @@ TEST_F(DownloadEngineTest, StoreThatCannotBeOpenedIsReported) {
                       "UpdaterStore: " +
                       root + " exists and is a file"}));
 }
+
+TEST_F(DownloadEngineTest, BadArgumentsAskNoServer) {
+    struct Case {
+        uint32_t serial;
+        const char* build;
+        const char* shown;
+    } cases[] = {
+        {kSerial, "12a", "E Build number '12a' must be an number"},
+        {kSerial, "-1", "E Build number '-1' must be an number"},
+        {kSerial, "4294967296", "E Build number '4294967296' must be an number"},
+        {0, "", "E Serial Number must be non-zero"},
+    };
+    // Nothing listens here: a request would add a server message.
+    std::string url = "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/cgi/u";
+    for (const auto& c : cases) {
+        display.events.clear();
+        Updater updater(url.c_str(), store.path().c_str(), display);
+        EXPECT_EQ(updater.Download_Firmware(c.serial, c.build, false, false), 0u);
+        EXPECT_EQ(display.events, Events{c.shown});
+    }
+}

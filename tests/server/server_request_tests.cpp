@@ -71,12 +71,14 @@ TEST_F(ServerRequestTest, RequestsAreComposedAsTheServerExpects) {
     uint32_t s = 0, b = 0;
     std::string token;
     USR::GetBuild(kSerial, "vzfw-7", "100", text, server.url(), true);
+    USR::GetBuild(kSerial, "a b&op=hi#x%41", "100", text, server.url(), false);
     USR::GetRecoveryInfo(fingerprint, s, b, server.url());
     USR::GetDeviceJWT(kSerial, token, server.url());
     std::string u = server.url();
     std::string out = log.text();
     for (std::string line :
          {"GET(" + u + "?bld=100&fw=vzfw-7&no_cal=true&op=bird&sn=40F5849A&)\n",
+          "GET(" + u + "?bld=100&fw=a%20b%26op%3Dhi%23x%41&no_cal=false&op=bird&sn=40F5849A&)\n",
           "GET(" + u + "?brief=true&fp=0000000A%200000000B%200000000C%200000000D&op=fix&)\n",
           "GET(" + u + "?json=false&op=ent_jwt&sn=40F5849A&)\n",
           std::string("GetRecoveryInfo [ok][CAFE0001][4711]\n")})
