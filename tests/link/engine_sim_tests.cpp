@@ -111,6 +111,20 @@ TEST_F(SimTcp, IdleLinkBarelyUsesCpu) {
     aLink_Destroy(&id);
 }
 
+TEST_F(SimTcp, ResetWithoutAModuleLeavesAQuietBrokenLink) {
+    uint32_t id = aLink_CreateTCPIP(kLoopback, front.port());
+    ASSERT_NE(id, 0u);
+    front.stop();
+    EXPECT_NE(aLink_Reset(id), aErrNone);
+    EXPECT_TRUE(sEventually([&] { return aLink_GetStatus(id) == aLINK_IOERROR; }));
+    double before = sCpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LT(sCpuSeconds() - before, 0.2) << "neither thread may spin without stream or queues";
+    uint32_t serial = 0;
+    EXPECT_NE(sGetSystemInt(id, 2, 9, &serial), aErrNone);
+    EXPECT_EQ(aLink_Destroy(&id), aErrNone);
+}
+
 TEST(SimFailures, NothingToConnectTo) {
     vzsim::ModuleModel model{vzsim::ModuleIdentity{}};
     uint16_t port;
