@@ -25,7 +25,26 @@ uint32_t sSum(const uint8_t* data, uint32_t length) {
     return sum;
 }
 
+// A TCP stream notices that the module closed its end only when a write meets
+// the closed connection (and then quietly reconnects when the module listens
+// again), so a wait for the link to drop writes a harmless query now and then.
+void sProbe(Module* module) {
+    Vazizori::Vuviridor::Link* link = module->getLink();
+    const uint8_t build = 0xFF;
+    if (link && module->isConnected())
+        link->sendPacket(module->getModuleAddress(), cmdINFO, 1, &build);
+}
+
 } // namespace
+
+bool UpdaterEntity::AwaitLinkDrop(Module& module, uint32_t max_ms) {
+    const uint64_t deadline = aTime_GetMSTicks() + max_ms;
+    while (module.isConnected() && aTime_GetMSTicks() < deadline) {
+        aTime_MSSleep(UPGRADE_REBOOT_ROUND_MS);
+        sProbe(&module);
+    }
+    return !module.isConnected();
+}
 
 void UpdaterEntity::init(Module* module_, uint8_t index, bool validate_sums_,
                          bool no_wait_for_drop_) {
@@ -305,20 +324,20 @@ aErr UpdaterEntity::LoaderReboot(UpdaterDisplayInterface& display) {
     if (result != aErrNone) Log::log(kLog, "NETWORK: Error sending Loader REBOOT\n");
     // The end of the reboot is the link dropping; a module that never lets go
     // must not hold the tool forever.
-    unsigned rounds = 0;
+    const uint64_t deadline = aTime_GetMSTicks() + UPGRADE_REBOOT_WAIT_MS;
     while (module && module->isConnected()) {
-        if (rounds == UPGRADE_REBOOT_ROUNDS) {
+        if (aTime_GetMSTicks() >= deadline) {
             Log::log(0, "NETWORK: Link did not drop within %d ms of the reboot request\n",
-                     UPGRADE_REBOOT_ROUNDS * UPGRADE_REBOOT_ROUND_MS);
+                     UPGRADE_REBOOT_WAIT_MS);
             if (result == aErrNone) result = aErrTimeout;
             break;
         }
         aTime_MSSleep(UPGRADE_REBOOT_ROUND_MS);
-        rounds++;
         display.update_spinner(true, "Verifying Update");
         Log::log(kLog, "Waiting for link to drop.\n");
         Log::log(kLog, "Rebooting Device\n");
         if (no_wait_for_drop) break;
+        sProbe(module);
     }
     display.update_spinner(false, "Verifying Update");
     return result;

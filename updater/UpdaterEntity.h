@@ -29,8 +29,8 @@ enum : uint8_t {
 #define UPGRADE_DATA_PIECE 26
 // Resends of one DATA piece whose byte count came back wrong.
 #define UPGRADE_DATA_RESENDS 8
-// Rounds of 250 ms waiting for the link to drop after the reboot request.
-#define UPGRADE_REBOOT_ROUNDS 80
+// Longest wait for the link to drop after the reboot request, in rounds of 250 ms.
+#define UPGRADE_REBOOT_WAIT_MS 20000
 #define UPGRADE_REBOOT_ROUND_MS 250
 #define UPGRADE_RECONNECT_TRIES 5
 #define UPGRADE_DEFAULT_SERIAL 0xCBFFBBEF
@@ -55,6 +55,10 @@ class UpdaterEntity : public Vazizori::Vuviridor::EntityClass {
 
     aErr CheckUEIDataSupport();
     aErr CheckPooledPacketsSupport();
+
+    // Waits up to max_ms for the module's link to drop (a loader that restarts
+    // the module); true when it dropped.
+    static bool AwaitLinkDrop(Vazizori::Vuviridor::Module& module, uint32_t max_ms);
 
     // Round trips (requests that waited for a reply) since init.
     uint32_t RoundTrips() const { return round_trips; }

@@ -32,7 +32,6 @@ constexpr int kRediscoverTries = 15;
 constexpr unsigned kRediscoverPauseMs = 1000;
 // How long a module that answered the loader start may take to drop its link.
 constexpr unsigned kLoaderSettleMs = 1000;
-constexpr unsigned kLoaderSettleStepMs = 20;
 constexpr int kFirmwareAttempts = 5;
 
 bool sDecimal(const std::string& text, uint32_t& value) {
@@ -177,12 +176,10 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, const std::string
         }
         const linkType reached = sLinkType(target);
         error = _transfer_loader(display, target, file);
-        if (error == aErrNone && router_serial == 0) {
-            // A loader that takes the link down does so right after its answer.
-            for (unsigned waited = 0; target.isConnected() && waited < kLoaderSettleMs;
-                 waited += kLoaderSettleStepMs)
-                aTime_MSSleep(kLoaderSettleStepMs);
-        }
+        // A loader that takes the link down does so right after its answer; going
+        // on before the drop shows would send the firmware into a closing link.
+        if (error == aErrNone && router_serial == 0)
+            UpdaterEntity::AwaitLinkDrop(target, kLoaderSettleMs);
         if (error == aErrNone && !target.isConnected()) {
             // Look for it where it was: a TCP/IP module does not come back on USB.
             target.disconnect();

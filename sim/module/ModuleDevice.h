@@ -63,7 +63,21 @@ class ModuleDevice {
     // Set by handlers when the module is about to restart (system reset, and
     // later the upgrade's reboot): the link drops after the answers went out.
     bool takeRestart();
-    void requestRestart() { restart_ = true; }
+    void requestRestart() {
+        restart_ = true;
+        awayMs_ = 0;
+    }
+    // A restart during which the module is away for awayMs (a TCP module stops
+    // listening meanwhile).
+    void requestRestart(unsigned awayMs) {
+        restart_ = true;
+        awayMs_ = awayMs;
+    }
+    unsigned restartAwayMs() const { return awayMs_; }
+    // The module went away for good: it answers nothing and, on USB, does not
+    // come back after its next restart.
+    void goOffline() { offline_ = true; }
+    bool offline() const { return offline_; }
 
     // Live values of the system entity that are not part of the identity.
     std::map<uint8_t, uint32_t>& values() { return values_; }
@@ -73,6 +87,8 @@ class ModuleDevice {
     std::map<uint8_t, std::shared_ptr<CommandHandler>> handlers_;
     std::map<uint8_t, uint32_t> values_;
     bool restart_ = false;
+    bool offline_ = false;
+    unsigned awayMs_ = 0;
 };
 
 // UEI reply builders (values most significant byte first).

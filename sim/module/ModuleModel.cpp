@@ -55,7 +55,7 @@ void ModuleSession::handle(const SimPacket& packet, uint64_t nowMs) {
     ModelStats& stats = model_.stats_;
     stats.packetsIn++;
     ModuleDevice* primary = model_.primary();
-    if (!primary) return;
+    if (!primary || primary->offline()) return;
     if (packet.address == kSyncAddress) {
         stats.syncRequests++;
         if (!packet.data.empty() || !model_.faults_.answerSync) return;
@@ -78,6 +78,7 @@ void ModuleSession::handle(const SimPacket& packet, uint64_t nowMs) {
     for (const SimPacket& reply : target->handle(packet))
         queueReply(reply, nowMs, true);
     if (target->takeRestart()) {
+        awayMs_ = target->restartAwayMs();
         if (out_.empty())
             close_ = true;
         else

@@ -87,6 +87,8 @@ class ModuleSession {
     int msUntilDue(uint64_t nowMs);
     // The link should drop now (fault, or a module restart).
     bool closeRequested() const { return close_; }
+    // How long the module stays away after that close (a restart), 0 for none.
+    unsigned awayMs() const { return awayMs_; }
 
   private:
     void handle(const SimPacket& packet, uint64_t nowMs);
@@ -102,6 +104,7 @@ class ModuleSession {
     PacketAssembler assembler_;
     std::deque<Pending> out_;
     bool close_ = false;
+    unsigned awayMs_ = 0;
     uint64_t nextHeartbeat_ = 0;
     int heartbeatOutstanding_ = -1; // value sent, awaiting its answer
     uint8_t heartbeatValue_ = 0;

@@ -104,6 +104,30 @@ bool sModule(const JsonValue& o, SimModuleConfig* m, std::string* error) {
             m->faults.closeAfterReplies = n;
         if (const JsonValue* v = f->get("answerSync")) m->faults.answerSync = v->boolean;
     }
+    if (const JsonValue* u = o.get("upgrade")) {
+        UpgradeConfig& up = m->upgrade;
+        if (const JsonValue* v = u->get("firmware")) up.expectedBird = v->text;
+        if (const JsonValue* v = u->get("ueiData")) up.ueiData = v->boolean;
+        if (const JsonValue* v = u->get("chunkSize")) {
+            if (!sNumber(*v, &n) || n > 65535) return *error = "bad chunkSize", false;
+            up.chunkSize = uint16_t(n);
+        }
+        if (const JsonValue* f = u->get("faults")) {
+            struct {
+                const char* key;
+                bool* field;
+            } flags[] = {{"wrongSumOnce", &up.faults.wrongSumOnce},
+                         {"wrongCountOnce", &up.faults.wrongCountOnce},
+                         {"wrongCountAlways", &up.faults.wrongCountAlways},
+                         {"refusePrepare", &up.faults.refusePrepare},
+                         {"zeroChunkSize", &up.faults.zeroChunkSize},
+                         {"neverReturn", &up.faults.neverReturn}};
+            for (auto& flag : flags)
+                if (const JsonValue* v = f->get(flag.key)) *flag.field = v->boolean;
+            if (const JsonValue* v = f->get("dropAfterChunks"); v && sNumber(*v, &n))
+                up.faults.dropAfterChunks = n;
+        }
+    }
     if (const JsonValue* v = o.get("behind"))
         for (const JsonValue& item : v->items) {
             ModuleIdentity id;

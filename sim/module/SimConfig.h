@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ModuleModel.h"
+#include "UpgradeCommand.h"
 
 namespace vzsim {
 
@@ -17,6 +18,7 @@ struct SimModuleConfig {
     std::string ptyPath; // empty: no pty front end
     unsigned heartbeatMs = 0;
     Faults faults;
+    UpgradeConfig upgrade; // every module (and member) takes firmware updates
 };
 
 // "1.2.3" (packed 8/8/8 form) or a number (decimal or 0x hex) as the raw word.
@@ -28,7 +30,10 @@ bool parseSerial(const std::string& text, uint32_t* value);
 // A document {"modules": [ {...}, ... ]} or a single module object. Keys:
 // serial, model, address, router, name, version, build, hardwareVersion,
 // tcp, bind, pty, heartbeatMs, behind (array of modules), and faults:
-// {"dropReplies": [n...], "delayMs": n, "closeAfterReplies": n, "answerSync": bool}.
+// {"dropReplies": [n...], "delayMs": n, "closeAfterReplies": n, "answerSync": bool},
+// and upgrade: {"firmware": "FILE.bird", "ueiData": bool, "chunkSize": n, "faults":
+// {"wrongSumOnce", "wrongCountOnce", "wrongCountAlways", "refusePrepare", "zeroChunkSize",
+// "neverReturn": bool, "dropAfterChunks": n}}.
 bool parseConfig(const std::string& json, std::vector<SimModuleConfig>* modules,
                  std::string* error);
 

@@ -26,25 +26,43 @@ bool TcpFrontEnd::start(const std::string& address, uint16_t port, std::string* 
         errno = EINVAL;
         return fail("address");
     }
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) return fail("socket");
-    int on = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) return fail("bind");
-    if (listen(listenFd_, 8) != 0) return fail("listen");
+    if (!listenOn(a)) return fail("listen");
     socklen_t len = sizeof(a);
     getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
     port_ = ntohs(a.sin_port);
+    address_ = a;
     running_ = true;
     thread_ = std::thread(&TcpFrontEnd::run, this);
     return true;
+}
+
+bool TcpFrontEnd::listenOn(const sockaddr_in& a) {
+    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0) return false;
+    int on = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    if (bind(listenFd_, reinterpret_cast<const sockaddr*>(&a), sizeof(a)) != 0 ||
+        listen(listenFd_, 8) != 0) {
+        int saved = errno;
+        close(listenFd_);
+        listenFd_ = -1;
+        errno = saved;
+        return false;
+    }
+    return true;
+}
+
+void TcpFrontEnd::stopListening(uint64_t untilMs) {
+    if (listenFd_ >= 0) close(listenFd_);
+    listenFd_ = -1;
+    relistenAt_ = untilMs;
 }
 
 void TcpFrontEnd::stop() {
     if (!running_.exchange(false)) return;
     waker_.wake();
     thread_.join();
-    close(listenFd_);
+    if (listenFd_ >= 0) close(listenFd_);
     listenFd_ = -1;
 }
 
@@ -61,6 +79,8 @@ void TcpFrontEnd::run() {
     while (running_) {
         uint64_t now = nowMs();
         int timeout = -1;
+        if (relistenAt_ && now >= relistenAt_ && listenOn(address_)) relistenAt_ = 0;
+        if (relistenAt_) timeout = relistenAt_ > now ? int(relistenAt_ - now) : 10;
         for (Connection& c : connections) {
             int due = c.session->msUntilDue(now);
             if (due >= 0 && (timeout < 0 || due < timeout)) timeout = due;
@@ -105,7 +125,11 @@ void TcpFrontEnd::run() {
                 drop(c);
                 continue;
             }
-            if (c.session->closeRequested()) drop(c);
+            if (c.session->closeRequested()) {
+                drop(c);
+                // A restarting module refuses connections until it is back.
+                if (unsigned away = c.session->awayMs()) stopListening(nowMs() + away);
+            }
         }
         std::erase_if(connections, [](const Connection& c) { return c.fd < 0; });
     }

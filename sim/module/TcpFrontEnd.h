@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include <netinet/in.h>
+
 #include "FrontEndLoop.h"
 #include "ModuleModel.h"
 
@@ -31,9 +33,14 @@ class TcpFrontEnd {
 
   private:
     void run();
+    // Listening stops while the module restarts, and resumes on the same port.
+    bool listenOn(const sockaddr_in& address);
+    void stopListening(uint64_t untilMs);
 
     ModuleModel& model_;
     int listenFd_ = -1;
+    sockaddr_in address_{};
+    uint64_t relistenAt_ = 0; // 0: listening (or stopped)
     uint16_t port_ = 0;
     Waker waker_;
     std::atomic<bool> running_{false};

@@ -38,6 +38,13 @@ const char* sUsage =
     "  --delay MS          send every reply MS milliseconds late\n"
     "  --close-after N     drop the link after the Nth reply\n"
     "  --no-sync           leave sync packets unanswered\n"
+    "  --firmware FILE     the BIRD file an update must bring; after the reboot the\n"
+    "                      module runs its build and version\n"
+    "  --chunk-size N      bytes per firmware chunk the loader asks for (default 2048)\n"
+    "  --no-uei-data       refuse whole chunks as UEI byte strings (option 10)\n"
+    "  --fault FAULT       upgrade fault, repeatable: wrong-sum-once, wrong-count-once,\n"
+    "                      wrong-count-always, refuse-prepare, zero-chunk-size,\n"
+    "                      never-return, drop-after=N (link drops after N chunks)\n"
     "  --discovery ADDR    answer TCP/IP discovery for every TCP module, joining the\n"
     "                      discovery group on the interface with address ADDR\n"
     "  --ready-file FILE   write the served addresses to FILE once listening\n"
@@ -95,6 +102,9 @@ int main(int argc, char** argv) {
         } else if (a == "--no-sync") {
             flags.faults.answerSync = false;
             haveFlags = true;
+        } else if (a == "--no-uei-data") {
+            flags.upgrade.ueiData = false;
+            haveFlags = true;
         } else if (!next(&v)) {
             return usageError(a.rfind("--", 0) == 0 ? "missing value for " + a
                                                     : "unknown argument " + a);
@@ -121,6 +131,12 @@ int main(int argc, char** argv) {
         } else if (a == "--bind") {
             flags.bindAddress = v;
             haveFlags = true;
+        } else if (a == "--firmware") {
+            flags.upgrade.expectedBird = v;
+            haveFlags = true;
+        } else if (a == "--fault") {
+            if (!parseUpgradeFault(v, &flags.upgrade.faults)) return usageError("bad fault " + v);
+            haveFlags = true;
         } else if (a == "--ready-file") {
             readyFile = v;
         } else if (a == "--discovery") {
@@ -137,6 +153,10 @@ int main(int argc, char** argv) {
         } else if (a == "--tcp") {
             if (n > 65535) return usageError("bad port " + v);
             flags.tcpPort = int(n);
+            haveFlags = true;
+        } else if (a == "--chunk-size") {
+            if (n > 65535) return usageError("bad chunk size " + v);
+            flags.upgrade.chunkSize = uint16_t(n);
             haveFlags = true;
         } else if (a == "--heartbeat") {
             flags.heartbeatMs = n;
@@ -181,6 +201,15 @@ int main(int argc, char** argv) {
         if (!m.behind.empty()) makeRouter(*r.model);
         for (const ModuleIdentity& id : m.behind)
             addRouterMember(*r.model, id);
+        r.model->locked([&](ModuleModel& model) {
+            for (uint8_t address = 2; address != 0; address += 2)
+                if (ModuleDevice* d = model.device(address)) {
+                    UpgradeConfig upgrade = m.upgrade;
+                    upgrade.report = true;
+                    installUpgrade(*d, upgrade);
+                }
+            return 0;
+        });
         r.model->setFaults(m.faults);
         r.model->setHeartbeatInterval(m.heartbeatMs);
         char serial[16];

@@ -162,7 +162,9 @@ struct UsbFrontEnd::Impl {
                     restartAt = 0;
                     lock.unlock();
                     unplugDevice();
-                    plugDevice(nullptr);
+                    bool gone = model.locked(
+                        [](ModuleModel& m) { return m.primary() && m.primary()->offline(); });
+                    if (!gone) plugDevice(nullptr);
                     lock.lock();
                     continue;
                 }
