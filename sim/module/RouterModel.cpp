@@ -1,5 +1,8 @@
 #include "RouterModel.h"
 
+#include "InfoCommands.h"
+#include "SystemEntity.h"
+
 namespace vzsim {
 namespace {
 
@@ -7,6 +10,29 @@ const uint8_t kPullup = 1;
 const uint8_t kStatusError = 0x80;
 const uint8_t kErrTimeout = 18; // nobody acknowledged the address
 const uint8_t kErrParam = 2;
+const uint8_t kRouteToMe = 20;
+
+// A member's handler that answers only while its router routes the network's
+// replies to the host (route-to-me set); otherwise the answer never leaves the
+// I2C network.
+class RoutedHandler : public CommandHandler {
+  public:
+    RoutedHandler(std::shared_ptr<CommandHandler> inner, ModuleDevice* router)
+        : inner_(std::move(inner)), router_(router) {}
+    void handle(ModuleDevice& device, const SimPacket& request,
+                std::vector<SimPacket>& replies) override {
+        if (router_->values()[kRouteToMe] != 1) return;
+        inner_->handle(device, request, replies);
+    }
+    uint8_t ueiStatus(uint8_t option, uint8_t index, uint8_t flags) const override {
+        return inner_->ueiStatus(option, index, flags);
+    }
+    uint8_t entityCount() const override { return inner_->entityCount(); }
+
+  private:
+    std::shared_ptr<CommandHandler> inner_;
+    ModuleDevice* router_;
+};
 
 } // namespace
 
@@ -52,12 +78,21 @@ void makeRouter(ModuleModel& model) {
 }
 
 ModuleDevice& addRouterMember(ModuleModel& model, ModuleIdentity member) {
-    uint8_t router = model.locked([](ModuleModel& m) {
-        ModuleDevice* primary = m.primary();
-        return primary ? primary->address() : uint8_t(0);
-    });
-    member.router = router;
-    return model.addDevice(member);
+    ModuleDevice* router = model.locked([](ModuleModel& m) { return m.primary(); });
+    member.router = router ? router->address() : 0;
+    ModuleDevice& device = model.addDevice(member);
+    if (router) {
+        model.locked([&](ModuleModel&) {
+            device.setHandler(kCmdSystem, std::make_shared<RoutedHandler>(
+                                              std::make_shared<SystemEntity>(), router));
+            device.setHandler(
+                kCmdInfo, std::make_shared<RoutedHandler>(std::make_shared<InfoCommand>(), router));
+            device.setHandler(kCmdDebug, std::make_shared<RoutedHandler>(
+                                             std::make_shared<DebugCommand>(), router));
+            return 0;
+        });
+    }
+    return device;
 }
 
 } // namespace vzsim

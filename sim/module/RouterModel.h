@@ -23,7 +23,8 @@ class RouterI2C : public CommandHandler {
 
 // Turns the model's first device into a router; later devices are its members.
 void makeRouter(ModuleModel& model);
-// A member behind the router: its router address is the router's.
+// A member behind the router: its router address is the router's, and it
+// answers only while the router's route-to-me option is set.
 ModuleDevice& addRouterMember(ModuleModel& model, ModuleIdentity member);
 
 } // namespace vzsim
