@@ -62,6 +62,20 @@ linkType sLinkType(const Module& module) {
     return spec.type == TCPIP ? TCPIP : USB;
 }
 
+// Switches a router's routing to this host off again when the update ends.
+struct RouteToMe {
+    Module* router = nullptr;
+    RouteToMe() = default;
+    RouteToMe(const RouteToMe&) = delete;
+    RouteToMe& operator=(const RouteToMe&) = delete;
+    ~RouteToMe() {
+        if (!router || !router->isConnected()) return;
+        SystemClass system;
+        system.init(router, 0);
+        system.routeToMe(0);
+    }
+};
+
 } // namespace
 
 bool Updater::Update_Firmware(uint32_t serial, uint32_t build, const std::string& bird_file_in,
@@ -127,6 +141,9 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, const std::string
     }
 
     Module target(module_address, 0);
+    // The router stays until the end so that routing can be switched off again.
+    std::unique_ptr<Module> router;
+    RouteToMe routing;
     aErr error = _disableEther(target, display);
     if (error == aErrNone && router_serial == 0) {
         error = sConnectDirect(target, serial);
@@ -152,16 +169,23 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, const std::string
             }
             target.setModuleAddress(module_address);
         }
-        auto router = std::make_unique<Module>(0, 0);
+        router = std::make_unique<Module>(0, 0);
         _disableEther(*router, display);
         if (sConnectDirect(*router, router_serial) != aErrNone) {
             display.message(kError, "Failed to connect to link module [%08X]", router_serial);
             return false;
         }
-        error = target.connectThroughLinkModule(router.get());
+        // The network search switched routing to this host off when it was done;
+        // without it the module's answers never leave the router's network.
+        SystemClass routerSystem;
+        routerSystem.init(router.get(), 0);
+        if ((error = routerSystem.routeToMe(1)) != aErrNone)
+            display.message(kError, "Error %d on route to me", error);
+        else
+            routing.router = router.get();
+        if (error == aErrNone) error = target.connectThroughLinkModule(router.get());
         if (error != aErrNone)
             display.message(kError, "Failed to connect to module [%08X]", serial);
-        router.reset();
     }
 
     if (error != aErrNone) {

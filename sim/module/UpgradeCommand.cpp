@@ -215,7 +215,7 @@ void UpgradeCommand::ueiData(const std::vector<uint8_t>& d, std::vector<SimPacke
 void UpgradeCommand::sum(std::vector<SimPacket>& replies) {
     stats_.sums++;
     uint32_t s = sum_;
-    if (config_.faults.wrongSumOnce && !sumFaultUsed_) {
+    if (config_.faults.wrongSumOnce && !sumFaultUsed_ && state_ == State::LoaderRunning) {
         sumFaultUsed_ = true;
         s += 1;
     }

@@ -15,7 +15,7 @@
 namespace vzsim {
 
 struct UpgradeFaults {
-    bool wrongSumOnce = false;     // the first SUM reply carries a wrong sum
+    bool wrongSumOnce = false;     // the first SUM reply of the firmware phase is wrong
     bool wrongCountOnce = false;   // the first DATA reply echoes a wrong byte count
     bool wrongCountAlways = false; // every DATA reply echoes a wrong byte count
     bool refusePrepare = false;    // every PREPARE is answered with status 1
@@ -29,8 +29,8 @@ struct UpgradeConfig {
     uint16_t chunkSize = 2048;
     uint32_t loadBase = 0x10000000;
     unsigned restartMs = 1500; // a TCP module is away this long when it restarts
-    std::string expectedBird; // BIRD file the module expects; empty: takes any image
-    bool report = false;      // say on stderr what the checks found (vzsim)
+    std::string expectedBird;  // BIRD file the module expects; empty: takes any image
+    bool report = false;       // say on stderr what the checks found (vzsim)
     UpgradeFaults faults;
 };
 
