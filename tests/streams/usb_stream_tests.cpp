@@ -107,6 +107,19 @@ TEST_F(UsbStream, SelectionRefusesWhatIsNotTheModule) {
     EXPECT_EQ(stream_, nullptr);
 }
 
+TEST_F(UsbStream, ClaimFailuresMapToTheirCodes) {
+    struct {
+        uint32_t serial;
+        int error;
+        aErr expect;
+    } cases[] = {{0x101, EBUSY, aErrBusy}, {0x102, ENODEV, aErrBusy}, {0x103, EIO, aErrUnknown}};
+    for (auto& c : cases)
+        plug(identity(c.serial), {0, "", 512, true, c.error});
+    for (auto& c : cases)
+        EXPECT_EQ(aStream_CreateUSB(c.serial, &stream_), c.expect) << c.error;
+    EXPECT_EQ(stream_, nullptr);
+}
+
 TEST_F(UsbStream, WritesAreChunkedByThePacketSize) {
     UsbFrontEnd& highSpeed = plug(identity(1), {0, "", 512, true});
     UsbFrontEnd& fullSpeed = plug(identity(2), {0, "", 64, true});

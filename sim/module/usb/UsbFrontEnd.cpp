@@ -220,7 +220,10 @@ struct UsbFrontEnd::Impl {
             unsigned number = 0;
             memcpy(&number, n->data, sizeof(number));
             g_object_unref(n);
-            umockdev_ioctl_client_complete(client, number == 0 ? 0 : -1, number == 0 ? 0 : ENOENT);
+            int failure = number != 0                          ? ENOENT
+                          : request == USBDEVFS_CLAIMINTERFACE ? spec.claimErrno
+                                                               : 0;
+            umockdev_ioctl_client_complete(client, failure ? -1 : 0, failure);
             return TRUE;
         }
         case USBDEVFS_GETDRIVER:
@@ -370,7 +373,7 @@ struct UsbFrontEnd::Impl {
     bool plugDevice(std::string* error) {
         std::unique_lock<std::mutex> lock(mutex);
         if (plugged) return true;
-        devnum = sNextDevnum++;
+        devnum = 2 + (sNextDevnum++ - 2) % 120; // bus addresses stay below 128
         char node[64], sys[64];
         snprintf(node, sizeof(node), "/dev/bus/usb/001/%03d", devnum);
         snprintf(sys, sizeof(sys), "/sys/devices/vzsim/usb1/1-%d", devnum);

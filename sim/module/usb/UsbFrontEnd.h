@@ -26,6 +26,7 @@ struct UsbDeviceSpec {
     std::string serialText; // empty: the serial number as "%08X"
     uint16_t maxPacket = 512;
     bool streamInterface = true; // false: a vendor interface without the stream protocol
+    int claimErrno = 0;          // claiming the interface fails with this (EBUSY, EACCES, ...)
 };
 
 class UsbFrontEnd {
