@@ -77,11 +77,11 @@ void makeRouter(ModuleModel& model) {
     });
 }
 
-ModuleDevice& addRouterMember(ModuleModel& model, ModuleIdentity member) {
+ModuleDevice& addRouterMember(ModuleModel& model, ModuleIdentity member, bool routedOnly) {
     ModuleDevice* router = model.locked([](ModuleModel& m) { return m.primary(); });
     member.router = router ? router->address() : 0;
     ModuleDevice& device = model.addDevice(member);
-    if (router) {
+    if (router && routedOnly) {
         model.locked([&](ModuleModel&) {
             device.setHandler(kCmdSystem, std::make_shared<RoutedHandler>(
                                               std::make_shared<SystemEntity>(), router));

@@ -23,8 +23,9 @@ class RouterI2C : public CommandHandler {
 
 // Turns the model's first device into a router; later devices are its members.
 void makeRouter(ModuleModel& model);
-// A member behind the router: its router address is the router's, and it
-// answers only while the router's route-to-me option is set.
-ModuleDevice& addRouterMember(ModuleModel& model, ModuleIdentity member);
+// A member behind the router: its router address is the router's. With
+// routedOnly it answers only while the router's route-to-me option is set (for
+// tests of hosts that must set it); otherwise it always answers.
+ModuleDevice& addRouterMember(ModuleModel& model, ModuleIdentity member, bool routedOnly = false);
 
 } // namespace vzsim

@@ -135,8 +135,10 @@ TEST_F(DiscoverCommand, NothingFoundPrintsNoHeader) {
 // are not listed.
 TEST_F(DiscoverCommand, RouterSearchListsItsMembers) {
     TcpipModule router(sIdentity(0xD272031D, 4, 25, 0x2F010000, 500, "Router"));
-    vzsim::addRouterMember(router.model, sIdentity(0x11223344, 0x40, 20, 0x2F030201, 77, "Meter"));
-    vzsim::addRouterMember(router.model, sIdentity(0x2181F0EE, 0x0A, 17, 0x2F010203, 9876, "Dock"));
+    vzsim::addRouterMember(router.model, sIdentity(0x11223344, 0x40, 20, 0x2F030201, 77, "Meter"),
+                           true);
+    vzsim::addRouterMember(router.model, sIdentity(0x2181F0EE, 0x0A, 17, 0x2F010203, 9876, "Dock"),
+                           true);
     vzsim::ModuleDevice& mute =
         vzsim::addRouterMember(router.model, sIdentity(0x55555555, 0x20, 17, 0, 0, "Mute"));
     router.model.locked([&](vzsim::ModuleModel&) {

@@ -154,7 +154,7 @@ TEST_F(EmulatedUSB, DiscoverCommandListsUSBModules) {
 
 TEST_F(EmulatedUSB, RouterSearchOverUSB) {
     vzsim::ModuleModel& router = plug(sIdentity(0xD272031D, 2, 25, 0x2F010000, 500, "Router"));
-    vzsim::addRouterMember(router, sIdentity(0x11223344, 0x40, 20, 0x2F030201, 77, "Meter"));
+    vzsim::addRouterMember(router, sIdentity(0x11223344, 0x40, 20, 0x2F030201, 77, "Meter"), true);
     vzsim::makeRouter(router);
 
     std::vector<std::string> listing = discover({"-D", "-r", "D272031D", "-t", "USB"});

@@ -237,8 +237,8 @@ class RouterOverTCP : public ::testing::Test {
   protected:
     void SetUp() override {
         vzsim::makeRouter(sim.model);
-        vzsim::addRouterMember(sim.model, sIdentity(0x2181F0EE, 0x0A));
-        vzsim::addRouterMember(sim.model, sIdentity(0x11223344, 0x40));
+        vzsim::addRouterMember(sim.model, sIdentity(0x2181F0EE, 0x0A), true);
+        vzsim::addRouterMember(sim.model, sIdentity(0x11223344, 0x40), true);
         ASSERT_TRUE(sim.start());
         router.setConfig(sDirect());
         ASSERT_EQ(aErrNone, router.connectFromSpec(sim.spec()));
