@@ -12,14 +12,21 @@
 #include <string>
 #include <vector>
 
+#include "DiscoveryResponder.h"
+#include "NetNamespace.h"
 #include "RouterModel.h"
 #include "RunTool.h"
 #include "SystemEntity.h"
+#include "TcpFrontEnd.h"
+#include "Updater.h"
 #include "UsbFrontEnd.h"
 #include "aDiscovery.h"
+#include "aStream_USB.h"
 #include "aStream_USBDevice.h"
 
 namespace {
+
+int gNamespace = NETNS_SKIP;
 
 const char* kUSBHeader =
     "    Device    Module   Router  Model          Firmware Version (Build)    "
@@ -110,8 +117,13 @@ TEST_F(EmulatedUSB, DiscoveryReportsModulesOnly) {
     plug(sIdentity(0x00001234, 4, 0x13, 0, 0, ""), {0, "0001234", 512, true});
     plug(sIdentity(0x0000BEEF, 4, 0x13, 0, 0, ""), {0x8013, "", 512, true});
     plug(sIdentity(0x4000000A, 4, 0x13, 0, 0, ""), {0, "4000000G", 512, true});
+    // Discovery only reads descriptors, so a module whose interface a stream
+    // holds is still found.
+    aStream* held = nullptr;
+    ASSERT_EQ(aErrNone, aStream_CreateUSB(0x40F5849A, &held));
     Collected c;
     EXPECT_EQ(1, aDiscovery_EnumerateModules(USB, sCollect, &c, 0));
+    aStream_Destroy(&held);
     ASSERT_EQ(1u, c.specs.size());
     const linkSpec& s = c.specs[0];
     EXPECT_EQ(USB, s.type);
@@ -166,10 +178,46 @@ TEST_F(EmulatedUSB, RouterSearchOverUSB) {
     EXPECT_EQ(expected, listing);
 }
 
+class SilentDisplay : public UpdaterDisplayInterface {
+  public:
+    void display_progress(bool) override {}
+    void update_progress(double, const char*) override {}
+    void update_spinner(bool, const char*) override {}
+    void info_message(const char*) override {}
+    void error_message(const char*) override {}
+};
+
+// Both transports: USB modules come first, then TCP/IP modules.
+TEST_F(EmulatedUSB, AnyTransportListsUSBBeforeTCPIP) {
+    if (gNamespace != 0) GTEST_SKIP() << "no network namespace here";
+    vzsim::ModuleModel tcpModel(sIdentity(0x2181F0EE, 2, 17, 0x2F010203, 9876, "Network"));
+    vzsim::TcpFrontEnd tcp(tcpModel);
+    std::string error;
+    ASSERT_TRUE(tcp.start(NETNS_MODULE_ADDRESS, 0, &error)) << error;
+    vzsim::DiscoveryIdentity id;
+    id.serial = 0x2181F0EE;
+    id.module = 2;
+    id.model = 17;
+    id.tcpPort = tcp.port();
+    vzsim::DiscoveryResponder responder(id, NETNS_MODULE_ADDRESS);
+    ASSERT_TRUE(responder.start(&error)) << error;
+    plug(sIdentity(0x40F5849A, 6, 19, 0x2F02000B, 1234567, "Local"));
+
+    SilentDisplay display;
+    Updater updater("http://127.0.0.1:1/", TEST_HOME, display);
+    std::vector<DeviceInfo> list = updater.Discover_Devices(linkTypeAny);
+    ASSERT_EQ(2u, list.size());
+    EXPECT_EQ(USB, list[0].spec.type);
+    EXPECT_EQ("Local", list[0].device_name);
+    EXPECT_EQ(TCPIP, list[1].spec.type);
+    EXPECT_EQ("Network", list[1].device_name);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     prctl(PR_SET_TIMERSLACK, 1);
     ::testing::InitGoogleTest(&argc, argv);
+    gNamespace = NetNamespace_Enter();
     return RUN_ALL_TESTS();
 }
