@@ -84,9 +84,10 @@ uint8_t UpgradeCommand::ueiStatus(uint8_t option, uint8_t index, uint8_t flags) 
     return 0;
 }
 
-bool UpgradeCommand::restartsItsLink(const ModuleDevice& device) {
+bool UpgradeCommand::restartsItsLink(const ModuleDevice& device) const {
     // A module behind a router restarts on its own network; the router's link stays.
-    return device.identity().router == 0 || device.identity().router == device.address();
+    return config_.restarts &&
+           (device.identity().router == 0 || device.identity().router == device.address());
 }
 
 void UpgradeCommand::handle(ModuleDevice& device, const SimPacket& request,

@@ -29,6 +29,7 @@ struct UpgradeConfig {
     uint16_t chunkSize = 2048;
     uint32_t loadBase = 0x10000000;
     unsigned restartMs = 1500; // a TCP module is away this long when it restarts
+    bool restarts = true;      // false: LOAD and REBOOT keep the link (benchmarks)
     std::string expectedBird;  // BIRD file the module expects; empty: takes any image
     bool report = false;       // say on stderr what the checks found (vzsim)
     UpgradeFaults faults;
@@ -76,7 +77,7 @@ class UpgradeCommand : public CommandHandler {
     void reboot(ModuleDevice& device);
     bool matches(const std::map<uint32_t, std::vector<uint8_t>>& want,
                  const std::map<uint32_t, std::vector<uint8_t>>& got, const char* what);
-    static bool restartsItsLink(const ModuleDevice& device);
+    bool restartsItsLink(const ModuleDevice& device) const;
 
     UpgradeConfig config_;
     Expected expected_;
