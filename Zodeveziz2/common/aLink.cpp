@@ -1,4 +1,5 @@
 // Link table and link life: create, init, start, stop, sync, reset, destroy.
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -90,11 +91,12 @@ aErr sForceRoute(aLink* link, uint8_t value) {
 }
 
 void sDestroyLog(aLink* link) {
-    if (!link->packetLog) return;
-    if (link->packetLogMutex) aMutex_Lock(link->packetLogMutex);
-    if (gLinkHooks.destroyPacketLog) gLinkHooks.destroyPacketLog(&link->packetLog);
+    if (!link->packetLogMutex) return;
+    aMutex_Lock(link->packetLogMutex);
+    if (link->packetLog && gLinkHooks.destroyPacketLog)
+        gLinkHooks.destroyPacketLog(&link->packetLog);
     link->packetLog = nullptr;
-    if (link->packetLogMutex) aMutex_Unlock(link->packetLogMutex);
+    aMutex_Unlock(link->packetLogMutex);
 }
 
 aErr sNewStream(const linkEntry& entry, aStream** stream) {
@@ -252,7 +254,13 @@ uint32_t aLink_Init(uint32_t id, aStream* stream) {
     else
         link->packet = aPacket_Create();
     link->packetLogSize = 0;
-    if (link->packetLogMutex) aMutex_Destroy(&link->packetLogMutex);
+    // Made up front, so enabling a log later never races the threads over
+    // the mutex itself.
+    if (!link->packetLogMutex) {
+        char name[64];
+        snprintf(name, sizeof name, "LOG_SEMA_%p", (void*)link.get());
+        link->packetLogMutex = aMutex_Create(name);
+    }
     link->pooled = false;
     if (!link->userFilterMutex) {
         char name[64];

@@ -49,9 +49,9 @@ typedef struct aLink {
     std::atomic<uint32_t> heartbeatState{0};
     std::atomic<uint32_t> syncState{kSyncStateSynced};
     uint8_t syncAddress = 1;
-    aPacketLog* packetLog = nullptr;
+    aPacketLog* packetLog = nullptr; // set and cleared only under packetLogMutex
     uint32_t packetLogSize = 0;
-    aMutex* packetLogMutex = nullptr;
+    aMutex* packetLogMutex = nullptr; // lives as long as the record
     aPacketFilter userFilter = nullptr;
     void* userFilterRef = nullptr;
     aMutex* userFilterMutex = nullptr;

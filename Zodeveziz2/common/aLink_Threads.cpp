@@ -22,7 +22,7 @@ const unsigned long kWriterWaitMs = 100;
 const size_t kPoolSize = 4096;
 
 void sLog(aLink* link, int kind, const uint8_t* wire, size_t length) {
-    if (!link->packetLog || !gLinkHooks.logPacket || !link->packetLogMutex) return;
+    if (!gLinkHooks.logPacket || !link->packetLogMutex) return;
     aMutex_Lock(link->packetLogMutex);
     if (link->packetLog) gLinkHooks.logPacket(link->packetLog, kind, wire, length);
     aMutex_Unlock(link->packetLogMutex);

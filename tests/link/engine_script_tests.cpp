@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <chrono>
 #include <sys/resource.h>
 #include <thread>
@@ -136,6 +137,41 @@ TEST_F(ScriptLink, AwaitFirstOffersEachPacketOncePerCall) {
     // Long enough for several internal wait slices.
     EXPECT_EQ(aLink_AwaitFirst(id, sCountCalls, &calls, 350), nullptr);
     EXPECT_EQ(calls, 2);
+}
+
+std::mutex gLogMutex;
+std::vector<std::pair<int, Bytes>> gLog;
+void sLogPacket(aPacketLog*, int kind, const uint8_t* wire, size_t length) {
+    std::lock_guard<std::mutex> lock(gLogMutex);
+    gLog.emplace_back(kind, Bytes(wire, wire + length));
+}
+
+TEST_F(ScriptLink, PacketLogSeesWireBytesBothWays) {
+    std::shared_ptr<aLink> link = sGetLink(id);
+    gLinkHooks.logPacket = sLogPacket;
+    aMutex_Lock(link->packetLogMutex);
+    link->packetLog = (aPacketLog*)&gLog; // any non-null log
+    aMutex_Unlock(link->packetLogMutex);
+
+    script.feed({0x04, 0x02, 0x00, 0x01}); // a heartbeat is logged, then answered
+    EXPECT_TRUE(script.waitWrite({0x04, 0x02, 0x00, 0x03}, 1, 2000));
+    uint8_t data[1] = {cmdDEBUG};
+    aPacket* packet = aPacket_CreateWithData(4, 1, data);
+    aLink_PutPacket(id, packet);
+    aPacket_Destroy(&packet);
+    EXPECT_TRUE(script.waitWrite({0x04, 0x01, cmdDEBUG}, 1, 2000));
+
+    aMutex_Lock(link->packetLogMutex);
+    link->packetLog = nullptr;
+    aMutex_Unlock(link->packetLogMutex);
+    gLinkHooks.logPacket = nullptr;
+    std::lock_guard<std::mutex> lock(gLogMutex);
+    const std::vector<std::pair<int, Bytes>> expected = {
+        {aLINK_LOG_RECEIVED, {0x04, 0x02, 0x00, 0x01}},
+        {aLINK_LOG_SENT, {0x04, 0x02, 0x00, 0x03}},
+        {aLINK_LOG_SENT, {0x04, 0x01, cmdDEBUG}},
+    };
+    EXPECT_EQ(gLog, expected);
 }
 
 TEST_F(ScriptLink, PooledWritesStayWithin4096Bytes) {
