@@ -11,7 +11,7 @@
 #include "aTime.h"
 #include "packetfifo.h"
 
-aLinkHooks gLinkHooks = {nullptr, nullptr, nullptr, nullptr};
+aLinkHooks gLinkHooks;
 std::atomic<uint32_t> _clientCount{0};
 
 namespace {
@@ -93,8 +93,8 @@ aErr sForceRoute(aLink* link, uint8_t value) {
 void sDestroyLog(aLink* link) {
     if (!link->packetLogMutex) return;
     aMutex_Lock(link->packetLogMutex);
-    if (link->packetLog && gLinkHooks.destroyPacketLog)
-        gLinkHooks.destroyPacketLog(&link->packetLog);
+    auto destroy = gLinkHooks.destroyPacketLog.load();
+    if (link->packetLog && destroy) destroy(&link->packetLog);
     link->packetLog = nullptr;
     aMutex_Unlock(link->packetLogMutex);
 }
@@ -109,8 +109,9 @@ aErr sNewStream(const linkEntry& entry, aStream** stream) {
         if (!entry.portName[0]) return aErrParam;
         return aStream_CreateSerial(entry.portName, entry.baudCode, false, 0, 0, stream);
     case AETHER:
-        if (!gLinkHooks.createClientStream) return aErrParam;
-        return gLinkHooks.createClientStream(entry.identifier, entry.port, stream);
+        if (auto create = gLinkHooks.createClientStream.load())
+            return create(entry.identifier, entry.port, stream);
+        return aErrParam;
     default:
         return aErrParam;
     }
@@ -347,7 +348,8 @@ aErr aLink_Destroy(uint32_t* id) {
     }
     if (link->magic == aLINK_MAGIC) aLink_Stop(link.get());
     link->magic = 0;
-    if (entry->server && gLinkHooks.destroyServer) gLinkHooks.destroyServer(&entry->server);
+    auto destroyServer = gLinkHooks.destroyServer.load();
+    if (entry->server && destroyServer) destroyServer(&entry->server);
     if (entry->companionId) aLink_Destroy(&entry->companionId);
     sDestroyFifo(link->receiveFifo);
     sDestroyFifo(link->sendFifo);

@@ -88,13 +88,16 @@ typedef struct linkEntry {
 } linkEntry;
 
 // Hooks filled in by the parts that build on the table; null when absent.
+// Atomic, so they may be set while links run.
 struct aLinkHooks {
     // Records wire bytes in a packet log (called under packetLogMutex).
-    void (*logPacket)(aPacketLog* log, int kind, const uint8_t* wire, size_t length);
-    void (*destroyPacketLog)(aPacketLog** log);
-    void (*destroyServer)(aServer** server);
+    std::atomic<void (*)(aPacketLog* log, int kind, const uint8_t* wire, size_t length)> logPacket{
+        nullptr};
+    std::atomic<void (*)(aPacketLog** log)> destroyPacketLog{nullptr};
+    std::atomic<void (*)(aServer** server)> destroyServer{nullptr};
     // Client stream to a link server, for resetting AETHER links.
-    aErr (*createClientStream)(uint32_t address, uint32_t port, aStream** stream);
+    std::atomic<aErr (*)(uint32_t address, uint32_t port, aStream** stream)> createClientStream{
+        nullptr};
 };
 extern aLinkHooks gLinkHooks;
 extern std::atomic<uint32_t> _clientCount;

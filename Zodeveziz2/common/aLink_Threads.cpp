@@ -22,9 +22,10 @@ const unsigned long kWriterWaitMs = 100;
 const size_t kPoolSize = 4096;
 
 void sLog(aLink* link, int kind, const uint8_t* wire, size_t length) {
-    if (!gLinkHooks.logPacket || !link->packetLogMutex) return;
+    auto logPacket = gLinkHooks.logPacket.load();
+    if (!logPacket || !link->packetLogMutex) return;
     aMutex_Lock(link->packetLogMutex);
-    if (link->packetLog) gLinkHooks.logPacket(link->packetLog, kind, wire, length);
+    if (link->packetLog) logPacket(link->packetLog, kind, wire, length);
     aMutex_Unlock(link->packetLogMutex);
 }
 
@@ -128,9 +129,10 @@ void sWritePacket(aLink* link, const aPacket* packet, bool log) {
     uint8_t wire[aPACKET_MAXWIRE];
     size_t length = aPacket_ToWire(packet, wire, sizeof wire);
     if (length == 0) return;
+    // Logged before it leaves, so the log is complete even if the write hangs.
+    if (log) sLog(link, aLINK_LOG_SENT, wire, length);
     // A failed write is not retried; the packet is dropped.
     if (link->stream) aStream_Write(link->stream, wire, length);
-    if (log) sLog(link, aLINK_LOG_SENT, wire, length);
 }
 
 void sWritePooled(aLink* link, aPacket* first) {
