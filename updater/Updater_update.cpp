@@ -135,6 +135,8 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, const std::string
         Log::log(DEBUG_Updater, "Setting serial number into firmware... ");
         if (!file.ReplaceSerialNumber(serial)) {
             Log::log(DEBUG_Updater, "Error: Unable to modify serial number in bird.\n");
+            // A log line alone would leave the user with a bare exit status.
+            display.message(kError, "Unable to set serial number [%08X] into the firmware", serial);
             return false;
         }
         Log::log(DEBUG_Updater, " Serial Number inserted into firmware.\n");

@@ -121,7 +121,8 @@ bool sModule(const JsonValue& o, SimModuleConfig* m, std::string* error) {
                          {"wrongCountAlways", &up.faults.wrongCountAlways},
                          {"refusePrepare", &up.faults.refusePrepare},
                          {"zeroChunkSize", &up.faults.zeroChunkSize},
-                         {"neverReturn", &up.faults.neverReturn}};
+                         {"neverReturn", &up.faults.neverReturn},
+                         {"ignoreReboot", &up.faults.ignoreReboot}};
             for (auto& flag : flags)
                 if (const JsonValue* v = f->get(flag.key)) *flag.field = v->boolean;
             if (const JsonValue* v = f->get("dropAfterChunks"); v && sNumber(*v, &n))

@@ -33,7 +33,7 @@ bool parseSerial(const std::string& text, uint32_t* value);
 // {"dropReplies": [n...], "delayMs": n, "closeAfterReplies": n, "answerSync": bool},
 // and upgrade: {"firmware": "FILE.bird", "ueiData": bool, "chunkSize": n, "faults":
 // {"wrongSumOnce", "wrongCountOnce", "wrongCountAlways", "refusePrepare", "zeroChunkSize",
-// "neverReturn": bool, "dropAfterChunks": n}}.
+// "neverReturn", "ignoreReboot": bool, "dropAfterChunks": n}}.
 bool parseConfig(const std::string& json, std::vector<SimModuleConfig>* modules,
                  std::string* error);
 

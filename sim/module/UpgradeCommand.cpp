@@ -290,7 +290,7 @@ void UpgradeCommand::load(ModuleDevice& device, std::vector<SimPacket>& replies)
 
 void UpgradeCommand::reboot(ModuleDevice& device) {
     stats_.reboots++;
-    if (state_ != State::LoaderRunning) return;
+    if (state_ != State::LoaderRunning || config_.faults.ignoreReboot) return;
     state_ = State::Running;
     if (expected_.loaded) {
         auto want = expected_.firmware;
@@ -335,7 +335,8 @@ bool parseUpgradeFault(const std::string& text, UpgradeFaults* faults) {
                        {"wrong-count-always", &UpgradeFaults::wrongCountAlways},
                        {"refuse-prepare", &UpgradeFaults::refusePrepare},
                        {"zero-chunk-size", &UpgradeFaults::zeroChunkSize},
-                       {"never-return", &UpgradeFaults::neverReturn}};
+                       {"never-return", &UpgradeFaults::neverReturn},
+                       {"ignore-reboot", &UpgradeFaults::ignoreReboot}};
     for (const auto& n : names)
         if (text == n.name) {
             faults->*n.field = true;

@@ -22,6 +22,7 @@ struct UpgradeFaults {
     bool zeroChunkSize = false;    // PREPARE announces chunks of 0 bytes
     unsigned dropAfterChunks = 0;  // the link drops after this many firmware WRITEs (once)
     bool neverReturn = false;      // after LOAD the module goes away for good
+    bool ignoreReboot = false;     // REBOOT is ignored: the link never drops
 };
 
 struct UpgradeConfig {
@@ -94,7 +95,7 @@ class UpgradeCommand : public CommandHandler {
 };
 
 // "wrong-sum-once", "wrong-count-once", "wrong-count-always", "refuse-prepare",
-// "zero-chunk-size", "never-return" or "drop-after=N" into faults.
+// "zero-chunk-size", "never-return", "ignore-reboot" or "drop-after=N" into faults.
 bool parseUpgradeFault(const std::string& text, UpgradeFaults* faults);
 
 // Serves the upgrade command on the device; with UEI data it also announces

@@ -340,7 +340,15 @@ INSTANTIATE_TEST_SUITE_P(
                   {"Transferring firmware block 1 of 2, 5004 bytes", "  Retry 4",
                    "Transferred 0 blocks, 0 total bytes"},
                   "Firmware update failed [13, aErrRange]",
-                  4}),
+                  4},
+        // A module that never lets its link go after the reboot request: the wait
+        // for the drop is bounded (20 s).
+        FaultCase{"RebootIgnored",
+                  "ignore-reboot",
+                  false,
+                  {"Transferred 2 blocks, 7508 total bytes"},
+                  "The module did not restart after the reboot request",
+                  0}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 } // namespace
