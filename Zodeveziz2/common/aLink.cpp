@@ -399,6 +399,8 @@ aErr aLink_Reset(uint32_t id) {
 aErr aLink_Sync(uint32_t id) {
     std::shared_ptr<aLink> link = sGetLink(id);
     if (!link) return aErrParam;
+    // A stopped link has no reader to sync it; its status must stay "stopped".
+    if (!link->running) return aErrNotReady;
     link->status = aLINK_SYNCING;
     aErr result = aErrNotReady;
     for (unsigned long polls = 0; polls < kPolls; polls++) {

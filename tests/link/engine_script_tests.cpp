@@ -210,6 +210,8 @@ TEST_F(ScriptLink, ForceRouteAndStop) {
     EXPECT_EQ(aLink_Stop(link.get()), aErrNone);
     EXPECT_EQ(aLink_GetStatus(id), aLINK_STOPPED);
     EXPECT_EQ(aLink_AwaitFirst(id, drainAll, nullptr, 5000), nullptr);
+    EXPECT_EQ(aLink_Sync(id), aErrNotReady);
+    EXPECT_EQ(aLink_GetStatus(id), aLINK_STOPPED);
     EXPECT_EQ(aLink_Stop(nullptr), aErrParam);
 }
 
