@@ -35,8 +35,14 @@ ToolResult RunTool(const std::vector<std::string>& args,
         return result;
     }
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        env.emplace_back(*e);
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        std::string name = entry.substr(0, entry.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& given : environment)
+            replaced = replaced || given.compare(0, name.size(), name) == 0;
+        if (!replaced) env.push_back(entry);
+    }
     env.insert(env.end(), environment.begin(), environment.end());
     std::vector<char*> argv, envp;
     for (const std::string& a : args)

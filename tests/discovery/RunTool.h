@@ -10,7 +10,8 @@ struct ToolResult {
     std::string err;
 };
 
-// environment entries ("NAME=value") are added to this process's environment.
+// environment entries ("NAME=value") are added to this process's environment,
+// replacing entries of the same name.
 ToolResult RunTool(const std::vector<std::string>& args,
                    const std::vector<std::string>& environment = {});
 

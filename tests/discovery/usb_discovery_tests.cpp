@@ -7,6 +7,7 @@
 #include <umockdev.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -82,8 +83,11 @@ class EmulatedUSB : public ::testing::Test {
     std::vector<std::string> discover(const std::vector<std::string>& options) {
         std::vector<std::string> args = {UPDATER_PATH};
         args.insert(args.end(), options.begin(), options.end());
+        // A sanitizer build of the tool must accept the preload library first.
+        std::string asan = "ASAN_OPTIONS=verify_asan_link_order=0";
+        if (const char* given = getenv("ASAN_OPTIONS")) asan += std::string(":") + given;
         ToolResult result =
-            RunTool(args, {"HOME=" TEST_HOME, "LD_PRELOAD=libumockdev-preload.so.0"});
+            RunTool(args, {"HOME=" TEST_HOME, "LD_PRELOAD=libumockdev-preload.so.0", asan});
         EXPECT_EQ(0, result.status) << result.err;
         std::vector<std::string> lines;
         std::istringstream in(result.out);
