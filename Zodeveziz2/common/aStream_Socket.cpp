@@ -168,16 +168,14 @@ aErr sSocketStreamGet(uint8_t* byte, void* reference) {
     int fd = -1;
     Look look;
     aErr err = sSocketStreamGetOnce(s, byte, &fd, &look);
-    if (look == Look::Lost) {
-        // Reconnect once, then look again.
+    if (look == Look::Lost || look == Look::PeerClosed) {
+        // An orderly close ends the connection just as a reset does (a module
+        // closes its socket when it reboots): reconnect once, then look again.
         err = sReconnect(s, fd);
         if (err != aErrNone) return err;
         err = sSocketStreamGetOnce(s, byte, &fd, &look);
-    }
-    if (look == Look::PeerClosed) {
-        // It stays "not ready" until a write meets the lost connection and
-        // reconnects. Pace the caller instead of spinning.
-        aTime_MSSleep(aSOCKET_GET_WAIT_MS);
+        // Closed again at once: report it; the next get reconnects again.
+        if (look == Look::PeerClosed) aTime_MSSleep(aSOCKET_GET_WAIT_MS);
     }
     return err;
 }
