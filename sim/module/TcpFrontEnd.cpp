@@ -72,7 +72,11 @@ void TcpFrontEnd::run() {
         std::unique_ptr<ModuleSession> session;
     };
     std::vector<Connection> connections;
-    auto drop = [](Connection& c) {
+    auto drop = [this](Connection& c) {
+        if (resetOnClose_) {
+            linger reset = {1, 0};
+            setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+        }
         close(c.fd);
         c.fd = -1;
     };

@@ -30,6 +30,9 @@ class TcpFrontEnd {
         drop_ = true;
         waker_.wake();
     }
+    // Every later drop, close and stop resets the connection (RST) instead of
+    // closing it in order (FIN), as a module that loses power does.
+    void setResetOnClose(bool reset) { resetOnClose_ = reset; }
 
   private:
     void run();
@@ -45,6 +48,7 @@ class TcpFrontEnd {
     Waker waker_;
     std::atomic<bool> running_{false};
     std::atomic<bool> drop_{false};
+    std::atomic<bool> resetOnClose_{false};
     std::atomic<unsigned> accepted_{0};
     std::thread thread_;
 };

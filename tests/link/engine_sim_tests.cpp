@@ -125,6 +125,61 @@ TEST_F(SimTcp, ResetWithoutAModuleLeavesAQuietBrokenLink) {
     EXPECT_EQ(aLink_Destroy(&id), aErrNone);
 }
 
+// The module closes its end of the link, in order (FIN) or by a reset (RST).
+class SimTcpClose : public SimTcp, public ::testing::WithParamInterface<bool> {
+  protected:
+    void SetUp() override {
+        SimTcp::SetUp();
+        front.setResetOnClose(GetParam());
+        id = aLink_CreateTCPIP(kLoopback, front.port());
+        ASSERT_NE(id, 0u);
+    }
+    void TearDown() override {
+        if (id) aLink_Destroy(&id);
+    }
+    uint32_t id = 0;
+};
+
+TEST_P(SimTcpClose, ModuleGoneLeavesRunningAndAResetRecovers) {
+    uint16_t port = front.port();
+    front.stop(); // closes the connection and listens no more
+    EXPECT_TRUE(sEventually([&] { return aLink_GetStatus(id) == aLINK_IOERROR; }, 2000))
+        << "status " << aLink_GetStatus(id);
+    uint32_t serial = 0;
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrTimeout) << "a broken link fails at once";
+    EXPECT_EQ(aLink_GetStatus(id), aLINK_IOERROR) << "the error lasts until a reset";
+
+    // The module is back on its port: a reset makes a new connection.
+    std::string error;
+    ASSERT_TRUE(front.start("127.0.0.1", port, &error)) << error;
+    EXPECT_EQ(aLink_Reset(id), aErrNone);
+    EXPECT_EQ(aLink_GetStatus(id), aLINK_RUNNING);
+    EXPECT_EQ(aLink_Sync(id), aErrNone);
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
+    EXPECT_EQ(serial, kSerial);
+}
+
+TEST_P(SimTcpClose, ModuleThatAcceptsAgainIsReconnectedAtOnce) {
+    // The connection drops mid-stream, right after the first reply.
+    vzsim::Faults faults;
+    faults.closeAfterReplies = 1;
+    model.setFaults(faults);
+    uint32_t serial = 0;
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
+    model.setFaults(vzsim::Faults{});
+    EXPECT_TRUE(sEventually([&] { return front.accepted() >= 2; }, 2000))
+        << "the reader reconnects without waiting for a write";
+    EXPECT_EQ(aLink_GetStatus(id), aLINK_RUNNING);
+    serial = 0;
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
+    EXPECT_EQ(serial, kSerial);
+}
+
+INSTANTIATE_TEST_SUITE_P(CloseKinds, SimTcpClose, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Reset" : "Orderly";
+                         });
+
 TEST(SimFailures, NothingToConnectTo) {
     vzsim::ModuleModel model{vzsim::ModuleIdentity{}};
     uint16_t port;
