@@ -36,14 +36,13 @@ class RoutedHandler : public CommandHandler {
 
 } // namespace
 
-bool RouterI2C::listens(const ModuleDevice& router, uint8_t address) {
-    uint8_t target = address & 0xFE;
-    if (target == router.address()) return false; // a bus master does not answer itself
-    return model_.device(target) != nullptr;
+// The router sits on its own network too, so its own address answers as well:
+// hosts must skip it themselves.
+bool RouterI2C::listens(uint8_t address) {
+    return model_.device(address & 0xFE) != nullptr;
 }
 
-void RouterI2C::handle(ModuleDevice& router, const SimPacket& request,
-                       std::vector<SimPacket>& replies) {
+void RouterI2C::handle(ModuleDevice&, const SimPacket& request, std::vector<SimPacket>& replies) {
     const std::vector<uint8_t>& d = request.data;
     if (d.size() < 4) return;
     SimPacket reply;
@@ -60,7 +59,7 @@ void RouterI2C::handle(ModuleDevice& router, const SimPacket& request,
     uint8_t status = 0;
     if (d[1] != 0 || (!read && d.size() != size_t(5) + length) || length > 23)
         status = kStatusError | kErrParam;
-    else if (!listens(router, d[2]))
+    else if (!listens(d[2]))
         status = kStatusError | kErrTimeout;
     uint8_t count = read && status == 0 ? length : 0;
     reply.data.push_back(count);

@@ -1,7 +1,8 @@
 // A router module: the model's first device, with modules behind it on its I2C
 // network (the model's later devices). The host reaches them through the
 // router's link after setting the router's route-to-me option; an I2C write
-// probe succeeds only at an address where one of them listens.
+// probe succeeds only at an address where a module (the router included)
+// listens.
 #pragma once
 
 #include "ModuleModel.h"
@@ -17,7 +18,7 @@ class RouterI2C : public CommandHandler {
                 std::vector<SimPacket>& replies) override;
 
   private:
-    bool listens(const ModuleDevice& router, uint8_t address);
+    bool listens(uint8_t address);
     ModuleModel& model_;
 };
 
