@@ -124,6 +124,8 @@ aErr Link::impl::connectHelper() {
 }
 
 aErr Link::impl::discoveryAndConnectHelper(linkType type, uint32_t serialNumber, uint8_t model) {
+    // The specifier of a link in use stays as it is.
+    if (linkId != 0) return aErrConnection;
     linkSpec* found = nullptr;
     if (serialNumber == 0) {
         ModelSearch search = {model, nullptr};
