@@ -49,3 +49,11 @@ int NetNamespace_Enter() {
     }
     return 0;
 }
+
+bool NetNamespace_AddAddress(const char* label, const char* address) {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    bool ok = fd >= 0 && sSetAddress(fd, SIOCSIFADDR, label, address) &&
+              sSetAddress(fd, SIOCSIFNETMASK, label, "255.0.0.0");
+    if (fd >= 0) close(fd);
+    return ok;
+}

@@ -8,3 +8,6 @@
 
 // 0 on success; NETNS_SKIP when the namespace cannot be made here.
 int NetNamespace_Enter();
+
+// Adds another address to the loopback interface under a label ("lo:2").
+bool NetNamespace_AddAddress(const char* label, const char* address);

@@ -125,6 +125,20 @@ TEST_F(TwoModules, FindModuleBySerialOrFirst) {
     aLinkSpec_Destroy(&found);
 }
 
+// One request goes out per interface address and replies are not merged: a
+// module that hears both requests is reported twice.
+TEST(PerInterface, NoDuplicateSuppression) {
+    REQUIRE_NAMESPACE();
+    ASSERT_TRUE(NetNamespace_AddAddress("lo:2", "127.0.0.3"));
+    vzsim::DiscoveryResponder module(sIdentity(0x2181F0EE, 2, 9888, 0x11), NETNS_MODULE_ADDRESS);
+    std::string error;
+    ASSERT_TRUE(module.start(&error)) << error;
+    Collected c;
+    EXPECT_EQ(2, aDiscovery_EnumerateModules(TCPIP, sCollect, &c, 0));
+    ASSERT_EQ(2u, c.specs.size());
+    EXPECT_EQ(c.specs[0].serialNumber, c.specs[1].serialNumber);
+}
+
 // A module that sends raw datagrams, to see how odd replies are read.
 class RawModule {
   public:
