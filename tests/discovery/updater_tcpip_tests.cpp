@@ -234,6 +234,57 @@ TEST_F(DiscoverCommand, FailedVersionQueryIsKeptWithItsError) {
     EXPECT_TRUE(display.errors.empty());
 }
 
+// The system entity refusing route-to-me, as a router
+// that cannot route to this host does.
+class RouteRefused : public vzsim::CommandHandler {
+  public:
+    void handle(vzsim::ModuleDevice& device, const vzsim::SimPacket& request,
+                std::vector<vzsim::SimPacket>& replies) override {
+        const auto& d = request.data;
+        if (d.size() >= 3 && (d[1] & 0x3F) == 20) {
+            replies.push_back(vzsim::ueiError(d[0], (d[1] & 0x3F) | 0xC0, 0, 29));
+            return;
+        }
+        system.handle(device, request, replies);
+    }
+    vzsim::SystemEntity system;
+};
+
+// A router that cannot be used ends the search with the empty list and says
+// why; the router found but not reachable, and the router refusing to route.
+TEST_F(DiscoverCommand, UnusableRouterGivesAnEmptyList) {
+    {
+        vzsim::DiscoveryIdentity id;
+        id.serial = 0xD272031D;
+        id.module = 4;
+        id.tcpPort = 1; // nothing listens there
+        vzsim::DiscoveryResponder responder(id, NETNS_MODULE_ADDRESS);
+        std::string error;
+        ASSERT_TRUE(responder.start(&error)) << error;
+        SilentDisplay display;
+        Updater updater("http://127.0.0.1:1/", TEST_HOME, display);
+        EXPECT_TRUE(updater.Discover_QBNetwork_Devices(0xD272031D, TCPIP).empty());
+        EXPECT_EQ(std::vector<std::string>{"Error 25 on connectFromSpec"}, display.errors);
+    }
+    TcpipModule router(sIdentity(0xD272031D, 4, 25, 0x2F010000, 500, "Router"));
+    vzsim::addRouterMember(router.model, sIdentity(0x11223344, 0x40, 20, 0x2F030201, 77, "M"));
+    vzsim::makeRouter(router.model);
+    router.model.locked([](vzsim::ModuleModel& m) {
+        m.primary()->setHandler(3, std::make_shared<RouteRefused>());
+        return 0;
+    });
+    router.start();
+    SilentDisplay display;
+    Updater updater("http://127.0.0.1:1/", TEST_HOME, display);
+    EXPECT_TRUE(updater.Discover_QBNetwork_Devices(0xD272031D, TCPIP).empty());
+    EXPECT_EQ(std::vector<std::string>{"Error 29 on route to me"}, display.errors);
+    // A router nobody answers for: empty, and nothing to say.
+    SilentDisplay quiet;
+    Updater other("http://127.0.0.1:1/", TEST_HOME, quiet);
+    EXPECT_TRUE(other.Discover_QBNetwork_Devices(0x0BADF00D, TCPIP).empty());
+    EXPECT_TRUE(quiet.errors.empty());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
