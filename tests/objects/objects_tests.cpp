@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "I2CClass.h"
@@ -280,6 +281,26 @@ TEST_F(RouterOverTCP, MembersAreReachedThroughTheRoutersLink) {
     EXPECT_TRUE(router.isConnected());
     EXPECT_EQ(aErrNone, routerSystem.getSerialNumber(&serial));
     EXPECT_EQ(0xD272031Du, serial);
+}
+
+// The member holds its own use of the shared link: it goes on working after
+// the router's Module is gone.
+TEST_F(RouterOverTCP, MemberOutlivesTheRoutersModule) {
+    auto transient = std::make_unique<Module>(2, 0);
+    transient->setConfig(sDirect());
+    ASSERT_EQ(aErrNone, transient->connectFromSpec(sim.spec()));
+    SystemClass routing;
+    routing.init(transient.get(), 0);
+    ASSERT_EQ(aErrNone, routing.routeToMe(1));
+    Module member(0x40, false, 0);
+    member.setConfig(sDirect());
+    ASSERT_EQ(aErrNone, member.connectThroughLinkModule(transient.get()));
+    transient.reset();
+    SystemClass system;
+    system.init(&member, 0);
+    uint32_t serial = 0;
+    EXPECT_EQ(aErrNone, system.getSerialNumber(&serial));
+    EXPECT_EQ(0x11223344u, serial);
 }
 
 TEST(I2CClassLimits, RefusedBeforeSending) {
