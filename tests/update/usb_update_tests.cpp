@@ -7,6 +7,7 @@
 
 #include <umockdev.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,7 +54,10 @@ class UsbUpdate : public ::testing::Test {
         argv.insert(argv.end(), args.begin(), args.end());
         for (std::string a : {"-i", home.path().c_str(), "-u", "http://127.0.0.1:1/cgi/u"})
             argv.push_back(a);
-        return RunTool(argv, {"HOME=" + home.path(), "LD_PRELOAD=libumockdev-preload.so.0"});
+        // A sanitizer build of the tool must accept the preload library first.
+        std::string asan = "ASAN_OPTIONS=verify_asan_link_order=0";
+        if (const char* given = getenv("ASAN_OPTIONS")) asan += std::string(":") + given;
+        return RunTool(argv, {"HOME=" + home.path(), "LD_PRELOAD=libumockdev-preload.so.0", asan});
     }
     std::string bird() {
         std::string path = files / "2000.bird";
