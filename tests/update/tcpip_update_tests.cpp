@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,10 @@ struct DataPath {
     bool moduleOffersUEI;
     bool expectUEI;
 };
+
+void PrintTo(const DataPath& path, std::ostream* os) {
+    *os << path.name;
+}
 
 class UpdateFromFile : public TcpipUpdate, public ::testing::WithParamInterface<DataPath> {};
 
@@ -267,6 +272,10 @@ struct FaultCase {
     std::string error;                      // on stderr when it fails
     int retries;                            // highest "  Retry %d" shown
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class UpdateFaults : public TcpipUpdate, public ::testing::WithParamInterface<FaultCase> {};
 
