@@ -14,6 +14,7 @@
 #include "NetNamespace.h"
 #include "RouterModel.h"
 #include "RunTool.h"
+#include "SimConfig.h"
 #include "TcpFrontEnd.h"
 #include "UpdateSupport.h"
 
@@ -359,6 +360,37 @@ INSTANTIATE_TEST_SUITE_P(
                   "The module did not restart after the reboot request",
                   0}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+// vzsim takes the upgrade settings from its JSON file as from its flags.
+TEST(SimulatorUpgradeConfig, JsonKeysAndFaultNames) {
+    std::vector<vzsim::SimModuleConfig> modules;
+    std::string error;
+    ASSERT_TRUE(vzsim::parseConfig(
+        R"({"serial": "40F5849A", "tcp": 0, "upgrade": {"firmware": "new.bird", "ueiData": false,
+            "chunkSize": 512, "faults": {"wrongSumOnce": true, "neverReturn": true,
+            "ignoreReboot": true, "dropAfterChunks": 3}}})",
+        &modules, &error))
+        << error;
+    ASSERT_EQ(1u, modules.size());
+    const vzsim::UpgradeConfig& up = modules[0].upgrade;
+    EXPECT_EQ("new.bird", up.expectedBird);
+    EXPECT_FALSE(up.ueiData);
+    EXPECT_EQ(512, up.chunkSize);
+    EXPECT_TRUE(up.faults.wrongSumOnce);
+    EXPECT_TRUE(up.faults.neverReturn);
+    EXPECT_TRUE(up.faults.ignoreReboot);
+    EXPECT_EQ(3u, up.faults.dropAfterChunks);
+    EXPECT_FALSE(up.faults.refusePrepare);
+
+    vzsim::UpgradeFaults faults;
+    for (const char* name :
+         {"wrong-sum-once", "wrong-count-once", "wrong-count-always", "refuse-prepare",
+          "zero-chunk-size", "never-return", "ignore-reboot", "drop-after=2"})
+        EXPECT_TRUE(vzsim::parseUpgradeFault(name, &faults)) << name;
+    EXPECT_EQ(2u, faults.dropAfterChunks);
+    EXPECT_FALSE(vzsim::parseUpgradeFault("drop-after=0", &faults));
+    EXPECT_FALSE(vzsim::parseUpgradeFault("wrong-sum", &faults));
+}
 
 } // namespace
 
