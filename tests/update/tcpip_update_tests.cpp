@@ -189,6 +189,22 @@ TEST_F(TcpipUpdate, StoredBuildNamedByTheServer) {
         << listing.out;
 }
 
+// Without a server the store's record of the last download names the build.
+TEST_F(TcpipUpdate, LatestDownloadWhenTheServerIsAway) {
+    std::string stored = home.path() + "/updater/" + kSerialText + "/2000.bird";
+    WriteBytes(stored, ModuleBird({}));
+    std::ofstream(settingsPath()) << "LATEST_DOWNLOAD=2000.bird\n";
+    Upgrade upgrade = module(stored);
+    ToolResult result = run({"-U", "-d", kSerialText});
+    ASSERT_EQ(0, result.status) << result.out << result.err;
+    EXPECT_TRUE(InOrder(Lines(result.out), {"Updating with the Latest Download",
+                                            "Updating firmware with build: 2000"}))
+        << result.out;
+    EXPECT_EQ("2000.bird", SettingsValue(settings(), "LATEST_TRANSFER"));
+    EXPECT_EQ("2000.bird", SettingsValue(settings(), "LATEST_DOWNLOAD"));
+    EXPECT_EQ(2000u, upgrade.identity().build);
+}
+
 // The main job: download the newest build, then update the module with it.
 TEST_F(TcpipUpdate, DownloadThenUpdate) {
     ScratchDir served;
