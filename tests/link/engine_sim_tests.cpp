@@ -4,8 +4,10 @@
 
 #include <arpa/inet.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <thread>
 
+#include "LinkConversation.h"
 #include "ModuleModel.h"
 #include "PtyFrontEnd.h"
 #include "SimLinkHelpers.h"
@@ -35,13 +37,11 @@ TEST_F(SimTcp, CreateSyncAndAskForTheSerialNumber) {
     EXPECT_TRUE(sEventually([&] { return model.stats().lastForceRoute == 1; }));
     EXPECT_EQ(aLink_Sync(id), aErrNone);
     EXPECT_GE(model.stats().syncRequests, 2u); // the sync ends after two replies
-    uint32_t serial = 0;
-    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
-    EXPECT_EQ(serial, kSerial);
+    linkconv::converse(id, model, 2);
 
     // Pooled mode carries the same traffic.
     aLink_EnablePooledPackets(id, true);
-    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
+    linkconv::converse(id, model, 2);
 
     EXPECT_EQ(aLink_Destroy(&id), aErrNone);
     EXPECT_TRUE(sEventually([&] { return model.stats().lastForceRoute == 0; }))
@@ -208,15 +208,50 @@ TEST(SimSerial, LinkOverAPty) {
     EXPECT_EQ(again, id);
     aLink_Destroy(&again);
     EXPECT_EQ(aLink_GetStatus(id), aLINK_RUNNING);
+    EXPECT_TRUE(sEventually([&] { return model.stats().lastForceRoute == 1; }));
+    EXPECT_EQ(aLink_Sync(id), aErrNone);
+    linkconv::converse(id, model, 2);
+    // Serial links keep their port and rate, so a reset reopens the port.
+    EXPECT_EQ(aLink_Reset(id), aErrNone);
     EXPECT_EQ(aLink_Sync(id), aErrNone);
     uint32_t serial = 0;
     EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
     EXPECT_EQ(serial, kSerial);
-    // Serial links keep their port and rate, so a reset reopens the port.
+    aLink_Destroy(&id);
+    EXPECT_TRUE(sEventually([&] { return model.stats().lastForceRoute == 0; }))
+        << "destroying the link routes back";
+}
+
+TEST(SimSerial, DroppedLineIsAnIoErrorUntilAResetReopensIt) {
+    vzsim::ModuleModel model{vzsim::ModuleIdentity{}};
+    vzsim::PtyFrontEnd front{model};
+    char dir[] = "/tmp/link_pty.XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    std::string path = std::string(dir) + "/ttyVZ0";
+    std::string error;
+    ASSERT_TRUE(front.start(path, &error)) << error;
+    uint32_t id = aLink_CreateSerial(kSerial, path.c_str(), 115200);
+    ASSERT_NE(id, 0u);
+
+    // The module hangs up right after its next reply; a fresh line takes the
+    // place of the old one behind the same path.
+    vzsim::Faults faults;
+    faults.closeAfterReplies = 1;
+    model.setFaults(faults);
+    uint32_t serial = 0;
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
+    model.setFaults(vzsim::Faults{});
+    EXPECT_TRUE(sEventually([&] { return aLink_GetStatus(id) == aLINK_IOERROR; }))
+        << "status " << aLink_GetStatus(id);
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrTimeout);
+
     EXPECT_EQ(aLink_Reset(id), aErrNone);
     EXPECT_EQ(aLink_Sync(id), aErrNone);
     EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
+    EXPECT_EQ(serial, kSerial);
     aLink_Destroy(&id);
+    front.stop();
+    rmdir(dir);
 }
 
 } // namespace

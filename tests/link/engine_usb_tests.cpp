@@ -6,6 +6,7 @@
 #include <sys/prctl.h>
 #include <umockdev.h>
 
+#include "LinkConversation.h"
 #include "ModuleModel.h"
 #include "SimLinkHelpers.h"
 #include "UsbFrontEnd.h"
@@ -48,10 +49,11 @@ TEST_F(UsbLink, CreateSyncsForceRoutesAndIsShared) {
     EXPECT_EQ(aLink_GetStatus(id), aLINK_RUNNING);
     EXPECT_GE(model->stats().syncRequests, 2u); // the sync ends after two replies
     EXPECT_EQ(model->stats().lastForceRoute, 1);
-    uint32_t serial = 0;
-    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
-    EXPECT_EQ(serial, kSerial);
+    linkconv::converse(id, *model, 2);
+    aLink_EnablePooledPackets(id, true);
+    linkconv::converse(id, *model, 2);
 
+    uint32_t serial = 0;
     uint32_t second = aLink_CreateUSB(kSerial);
     EXPECT_EQ(second, id);
     EXPECT_EQ(aLink_Destroy(&second), aErrNone);
@@ -69,6 +71,41 @@ TEST_F(UsbLink, ResetReopensTheDevice) {
     EXPECT_EQ(aLink_Reset(id), aErrNone);
     EXPECT_EQ(aLink_Sync(id), aErrNone);
     uint32_t serial = 0;
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
+}
+
+TEST_F(UsbLink, UnplugIsAnIoErrorUntilAResetFindsTheModuleAgain) {
+    id = aLink_CreateUSB(kSerial);
+    ASSERT_NE(id, 0u);
+    device->unplug();
+    EXPECT_TRUE(sEventually([&] { return aLink_GetStatus(id) == aLINK_IOERROR; }))
+        << "status " << aLink_GetStatus(id);
+    uint32_t serial = 0;
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrTimeout) << "a broken link fails at once";
+
+    // Plugged in again (a new bus address): a reset opens it by serial number.
+    std::string error;
+    ASSERT_TRUE(device->plug(&error)) << error;
+    EXPECT_EQ(aLink_Reset(id), aErrNone);
+    EXPECT_EQ(aLink_Sync(id), aErrNone);
+    EXPECT_EQ(aLink_GetStatus(id), aLINK_RUNNING);
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
+    EXPECT_EQ(serial, kSerial);
+}
+
+TEST_F(UsbLink, ModuleThatDropsMidStreamComesBackAfterAReset) {
+    id = aLink_CreateUSB(kSerial);
+    ASSERT_NE(id, 0u);
+    vzsim::Faults faults;
+    faults.closeAfterReplies = 1; // on USB: the module leaves the bus and returns
+    model->setFaults(faults);
+    uint32_t serial = 0;
+    EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
+    model->setFaults(vzsim::Faults{});
+    EXPECT_TRUE(sEventually([&] { return aLink_GetStatus(id) == aLINK_IOERROR; }))
+        << "status " << aLink_GetStatus(id);
+    EXPECT_EQ(aLink_Reset(id), aErrNone);
+    EXPECT_EQ(aLink_Sync(id), aErrNone);
     EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
 }
 

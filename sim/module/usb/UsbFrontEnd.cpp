@@ -177,8 +177,8 @@ struct UsbFrontEnd::Impl {
         }
     }
 
-    static gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
-        return static_cast<Impl*>(self)->ioctl(client);
+    static gboolean onIoctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client, gpointer self) {
+        return static_cast<Impl*>(self)->ioctl(base, client);
     }
     static void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
         Impl* impl = static_cast<Impl*>(self);
@@ -193,10 +193,16 @@ struct UsbFrontEnd::Impl {
         impl->updateReadiness();
     }
 
-    gboolean ioctl(UMockdevIoctlClient* client) {
+    gboolean ioctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client) {
         gulong request = umockdev_ioctl_client_get_request(client);
         UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
         std::unique_lock<std::mutex> lock(mutex);
+        // A descriptor opened before a replug still reaches us through the old
+        // handler: that device is gone for good, as a real one would be.
+        if (base != handler) {
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
+            return TRUE;
+        }
         // After an unplug finished transfers can still be reaped, nothing else.
         if (gone && request != USBDEVFS_REAPURBNDELAY) {
             umockdev_ioctl_client_complete(client, -1, ENODEV);
