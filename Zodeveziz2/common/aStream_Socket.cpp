@@ -32,6 +32,12 @@ typedef struct aSocketStream {
     std::atomic<int> socket;
     std::atomic<uint32_t> flags;
     std::shared_mutex useLock;
+    // Bytes received but not yet delivered; the reader alone touches them.
+    // One receive takes whatever has arrived, so a packet costs one system
+    // call rather than several per byte.
+    uint8_t received[1024];
+    size_t receivedCount = 0;
+    size_t receivedNext = 0;
     uint16_t check;
 } aSocketStream;
 
@@ -121,19 +127,10 @@ aErr sReconnect(aSocketStream* s, int seen) {
     return sSocketStreamReset(s); // clears the connected flag first
 }
 
-aErr sSocketStreamPeek(int fd, uint8_t* byte, ssize_t* n) {
-    *n = recv(fd, byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (*n >= 0) return aErrNone;
-    int error = errno;
-    if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) return aErrNotReady;
-    if (sLostConnection(error)) return aErrConnection;
-    return aErrIO;
-}
-
 enum class Look { Done, Lost, PeerClosed };
 
-// One look at the socket: wait briefly for a byte, peek it, take it. Runs with
-// the socket shared-locked so a reconnect never closes it underneath.
+// One look at the socket: wait briefly for bytes and take what has arrived.
+// Runs with the socket shared-locked so a reconnect never closes it underneath.
 aErr sSocketStreamGetOnce(aSocketStream* s, uint8_t* byte, int* seen, Look* look) {
     *look = Look::Done;
     std::shared_lock<std::shared_mutex> use(s->useLock);
@@ -143,28 +140,33 @@ aErr sSocketStreamGetOnce(aSocketStream* s, uint8_t* byte, int* seen, Look* look
     // arriving byte wakes us at once.
     struct pollfd p = {fd, POLLIN, 0};
     if (poll(&p, 1, aSOCKET_GET_WAIT_MS) == 0) return aErrNotReady;
-    ssize_t n = 0;
-    aErr err = sSocketStreamPeek(fd, byte, &n);
-    if (err == aErrConnection) {
-        *look = Look::Lost;
-        return err;
+    ssize_t n = recv(fd, s->received, sizeof s->received, MSG_DONTWAIT);
+    if (n > 0) {
+        *byte = s->received[0];
+        s->receivedCount = (size_t)n;
+        s->receivedNext = 1;
+        return aErrNone;
     }
-    if (err == aErrIO) return aErrConnection;
-    if (err != aErrNone) return err;
     if (n == 0) {
         *look = Look::PeerClosed;
         return aErrNotReady;
     }
-    if (recv(fd, byte, 1, MSG_DONTWAIT) == 1) return aErrNone;
     int error = errno;
-    if (error == EAGAIN || error == EWOULDBLOCK) return aErrEOF;
-    if (sLostConnection(error)) return aErrNotReady;
-    return aErrIO;
+    if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) return aErrNotReady;
+    if (sLostConnection(error)) {
+        *look = Look::Lost;
+        return aErrConnection;
+    }
+    return aErrConnection;
 }
 
 aErr sSocketStreamGet(uint8_t* byte, void* reference) {
     aSocketStream* s = static_cast<aSocketStream*>(reference);
     if (!sValid(s)) return aErrParam;
+    if (s->receivedNext < s->receivedCount) {
+        *byte = s->received[s->receivedNext++];
+        return aErrNone;
+    }
     int fd = -1;
     Look look;
     aErr err = sSocketStreamGetOnce(s, byte, &fd, &look);
