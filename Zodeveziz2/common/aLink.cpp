@@ -99,6 +99,16 @@ void sDestroyLog(aLink* link) {
     aMutex_Unlock(link->packetLogMutex);
 }
 
+// A caller may be writing to the stream directly: it goes under the write lock.
+void sDestroyStream(aLink* link) {
+    std::lock_guard<std::mutex> write(link->writeLock);
+    if (link->stream) aStream_Destroy(&link->stream);
+}
+
+void sAllowDirectWrites(uint32_t id) {
+    if (std::shared_ptr<aLink> link = sEntryLink(id)) link->directWrites = true;
+}
+
 aErr sNewStream(const linkEntry& entry, aStream** stream) {
     switch (entry.type) {
     case TCPIP:
@@ -247,7 +257,11 @@ uint32_t aLink_Init(uint32_t id, aStream* stream) {
     link->writerProc = sOutPipeProcess;
     link->readerStarted = false;
     link->writerStarted = false;
-    link->stream = stream;
+    {
+        std::lock_guard<std::mutex> write(link->writeLock);
+        link->stream = stream;
+        link->taken = 0;
+    }
     link->heartbeatState = 0;
     link->syncState = kSyncStateSynced;
     if (link->packet)
@@ -354,7 +368,7 @@ aErr aLink_Destroy(uint32_t* id) {
     sDestroyFifo(link->receiveFifo);
     sDestroyFifo(link->sendFifo);
     sDestroyLog(link.get());
-    if (link->stream) aStream_Destroy(&link->stream);
+    sDestroyStream(link.get());
     delete entry; // the record itself goes with its last reference
     return aErrNone;
 }
@@ -378,7 +392,7 @@ aErr aLink_Reset(uint32_t id) {
     aLink_Stop(link.get());
     sDestroyFifo(link->receiveFifo);
     sDestroyFifo(link->sendFifo);
-    if (link->stream) aStream_Destroy(&link->stream);
+    sDestroyStream(link.get());
 
     aStream* stream = nullptr;
     for (int attempt = 0; attempt < kResetAttempts; attempt++) {
@@ -440,6 +454,7 @@ uint32_t aLink_CreateUSB(uint32_t serialNumber) {
         aLink_Destroy(&id);
         return 0;
     }
+    sAllowDirectWrites(id);
     sAddUse(id);
     return sStartOrDestroy(id, true);
 }
@@ -457,6 +472,7 @@ uint32_t aLink_CreateTCPIP(uint32_t address, uint32_t port) {
         aLink_Destroy(&id);
         return 0;
     }
+    sAllowDirectWrites(id);
     sAddUse(id);
     return sStartOrDestroy(id, false);
 }
@@ -489,6 +505,7 @@ uint32_t aLink_CreateSerial(uint32_t serialNumber, const char* portName, uint32_
         aLink_Destroy(&id);
         return 0;
     }
+    sAllowDirectWrites(id);
     sAddUse(id);
     return sStartOrDestroy(id, false);
 }
@@ -513,6 +530,7 @@ uint32_t aLink_GetStatus(uint32_t id) {
 aErr aLink_PutPacket(uint32_t id, const aPacket* packet) {
     std::shared_ptr<aLink> link = sGetLink(id);
     if (!link) return aErrParam;
+    if (_aLink_WriteDirect(link.get(), packet)) return aErrNone;
     return aPacketFifo_Put(link->sendFifo, packet);
 }
 

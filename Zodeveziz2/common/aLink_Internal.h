@@ -56,6 +56,14 @@ typedef struct aLink {
     void* userFilterRef = nullptr;
     aMutex* userFilterMutex = nullptr;
     std::atomic<bool> pooled{false};
+    // Every stream write happens under this lock, the writer's and a caller's.
+    std::mutex writeLock;
+    // Packets the writer took from the send FIFO and has not written yet.
+    std::atomic<int> taken{0};
+    // A caller's packet may go straight to the stream when nothing is queued
+    // before it: saves waking the writer on every request. Only on our own
+    // transports (TCPIP, USB, SERIAL), never on a caller's stream.
+    std::atomic<bool> directWrites{false};
     // Reader pacing (monotonic ms): last byte seen, last sync packets queued.
     uint64_t lastByteMs = 0;
     uint64_t lastSyncSentMs = 0;
@@ -125,5 +133,8 @@ std::shared_ptr<aLink> sGetLink(uint32_t id);
 // Reader and writer threads; the argument is the link record.
 void* sInPipeProcess(void* link);
 void* sOutPipeProcess(void* link);
+// Writes packet at once on the caller's thread when the link allows it and
+// nothing is queued or being written before it; false to queue it instead.
+bool _aLink_WriteDirect(aLink* link, const aPacket* packet);
 // Monotonic milliseconds.
 uint64_t _aLink_NowMs();

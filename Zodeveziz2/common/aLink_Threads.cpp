@@ -206,18 +206,37 @@ void* sOutPipeProcess(void* argument) {
             aTime_MSSleep(100);
             continue;
         }
-        aPacket* packet = aPacketFifo_Await(link->sendFifo, kWriterWaitMs);
+        // Counted as taken until written, so no caller writes past it.
+        aPacket* packet = aPacketFifo_AwaitCounted(link->sendFifo, kWriterWaitMs, &link->taken);
         if (!packet) continue;
-        if (link->pooled)
-            sWritePooled(link, packet);
-        else
-            sWritePacket(link, packet, true);
+        {
+            std::lock_guard<std::mutex> write(link->writeLock);
+            if (link->pooled)
+                sWritePooled(link, packet);
+            else
+                sWritePacket(link, packet, true);
+            link->taken--;
+        }
         aPacket_Destroy(&packet);
     }
     // Whatever is still queued (the force-route of a stop) goes out unpooled.
+    std::lock_guard<std::mutex> write(link->writeLock);
     for (aPacket* packet; (packet = aPacketFifo_Get(link->sendFifo)) != nullptr;) {
         sWritePacket(link, packet, false);
         aPacket_Destroy(&packet);
     }
     return nullptr;
+}
+
+bool _aLink_WriteDirect(aLink* link, const aPacket* packet) {
+    if (!link->directWrites || link->pooled || !aVALIDPACKET(packet)) return false;
+    if (!link->running || link->status != aLINK_RUNNING) return false;
+    std::lock_guard<std::mutex> write(link->writeLock);
+    // Checked again under the lock: a stop or reset may have begun, and the
+    // writer may hold a packet that must leave first.
+    if (!link->running || !link->stream || link->taken != 0 ||
+        aPacketFifo_GetLength(link->sendFifo) != 0)
+        return false;
+    sWritePacket(link, packet, true);
+    return true;
 }

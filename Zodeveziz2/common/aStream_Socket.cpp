@@ -185,7 +185,12 @@ aErr sSocketStreamGet(uint8_t* byte, void* reference) {
 aErr sSocketStreamWrite(const uint8_t* data, size_t length, void* reference) {
     aSocketStream* s = static_cast<aSocketStream*>(reference);
     if (!sValid(s)) return aErrParam;
-    if (!(s->flags & sConnected)) return aErrConnection;
+    {
+        // Under the lock: a reconnect by the reader that is under way ends
+        // before we look, rather than failing this write.
+        std::shared_lock<std::shared_mutex> use(s->useLock);
+        if (!(s->flags & sConnected)) return aErrConnection;
+    }
     size_t sent = 0;
     int attempts = 0;
     while (sent < length && attempts < sWriteAttempts) {

@@ -228,6 +228,17 @@ aPacket* aPacketFifo_Await(uint64_t id, unsigned long timeoutMs) {
     return _stealPacketFromFifo(*fifo, fifo->packets.begin());
 }
 
+aPacket* aPacketFifo_AwaitCounted(uint64_t id, unsigned long timeoutMs, std::atomic<int>* taken) {
+    std::shared_ptr<packetFifo> fifo = sGetFifo(id);
+    if (!fifo) return nullptr;
+    timespec deadline = sDeadline(timeoutMs);
+    FifoLock lock(*fifo);
+    if (!_waitUntilNotEmpty(*fifo, deadline)) return nullptr;
+    aPacket* packet = _stealPacketFromFifo(*fifo, fifo->packets.begin());
+    if (packet && taken) ++*taken;
+    return packet;
+}
+
 aPacket* aPacketFifo_GetFirst(uint64_t id, aPacketFilter filter, void* ref) {
     std::shared_ptr<packetFifo> fifo = sGetFifo(id);
     if (!fifo || !filter) return nullptr;

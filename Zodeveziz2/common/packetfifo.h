@@ -3,6 +3,7 @@
 // aPacket_Destroy.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -21,6 +22,10 @@ aErr aPacketFifo_Put(uint64_t id, const aPacket* packet);
 aPacket* aPacketFifo_Get(uint64_t id);
 // Waits on the monotonic clock; null on time-out, unknown identifier or destruction.
 aPacket* aPacketFifo_Await(uint64_t id, unsigned long timeoutMs);
+// As aPacketFifo_Await, and *taken grows by one under the FIFO's lock as the
+// packet leaves: a reader of the length and then *taken never misses a packet
+// on its way between the queue and its taker.
+aPacket* aPacketFifo_AwaitCounted(uint64_t id, unsigned long timeoutMs, std::atomic<int>* taken);
 aPacket* aPacketFifo_GetFirst(uint64_t id, aPacketFilter filter, void* ref);
 // Offers each packet to the filter at most once per call.
 aPacket* aPacketFifo_AwaitFirst(uint64_t id, aPacketFilter filter, void* ref,
