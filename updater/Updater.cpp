@@ -1,5 +1,6 @@
 #include "Updater.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "aDefs.h"
