@@ -26,8 +26,11 @@ const uint8_t kErrMode = 7;
 
 SimPacket sStatus(uint8_t status, std::vector<uint8_t> more = {}) {
     SimPacket p;
-    p.data = {kCmdUpgrade, kStatus, status};
-    p.data.insert(p.data.end(), more.begin(), more.end());
+    p.data.reserve(3 + more.size());
+    p.data.push_back(kCmdUpgrade);
+    p.data.push_back(kStatus);
+    p.data.push_back(status);
+    for (uint8_t b : more) p.data.push_back(b);
     return p;
 }
 
