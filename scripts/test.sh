@@ -16,6 +16,11 @@ LOGS=$(mktemp -d)
 trap 'rm -rf "$LOGS"' EXIT
 
 status=0
+
+# A short fuzz run of the BIRD and settings readers (longer runs: scripts/fuzz-short.sh N).
+if ! ./scripts/fuzz-short.sh "${UPDATER_FUZZ_SECONDS:-60}"; then
+    status=1
+fi
 for build in build-sanitize build-release; do
     echo
     echo "== ctest in $build"
