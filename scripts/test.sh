@@ -1,6 +1,7 @@
 #!/bin/sh
-# Builds everything twice (Release, and ASan+UBSan) and runs every test on both.
-# The last line printed is CTest's summary over both runs.
+# Builds everything twice (Release, and ASan+UBSan) and runs every test on both,
+# plus the threaded link code under ThreadSanitizer and a short fuzz run.
+# The last line printed is CTest's summary over all runs.
 set -e
 cd "$(dirname "$0")/.."
 
@@ -11,6 +12,9 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATER_SANITIZ
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release
 cmake --build build-sanitize -j2
 cmake --build build-release -j2
+# The threaded link code (FIFOs, link engine, streams) once more under ThreadSanitizer.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATER_TSAN=ON -DUPDATER_BENCH=OFF
+cmake --build build-tsan -j2 --target link_codec_tests link_engine_tests link_sim_tests streams_tests
 
 LOGS=$(mktemp -d)
 trap 'rm -rf "$LOGS"' EXIT
@@ -21,10 +25,13 @@ status=0
 if ! ./scripts/fuzz-short.sh "${UPDATER_FUZZ_SECONDS:-60}"; then
     status=1
 fi
-for build in build-sanitize build-release; do
+for build in build-tsan build-sanitize build-release; do
     echo
     echo "== ctest in $build"
-    if ! (cd "$build" && ctest --output-on-failure -j2) >"$LOGS/$build.log" 2>&1; then
+    # The ThreadSanitizer build runs only the tests labelled "threads".
+    select=""
+    [ "$build" = build-tsan ] && select="-L threads"
+    if ! (cd "$build" && ctest --output-on-failure -j2 $select) >"$LOGS/$build.log" 2>&1; then
         status=1
     fi
     cat "$LOGS/$build.log"
