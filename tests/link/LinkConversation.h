@@ -103,7 +103,7 @@ inline aErr sGetBytes(uint32_t id, uint8_t module, uint8_t option, std::string* 
     uei request = sRequest(module, aUEI_GET | option);
     aErr result = sPut(id, aUEI_CreateRequest(&request));
     if (result != aErrNone) return result;
-    std::vector<uint8_t> buffer(512);
+    std::vector<uint8_t> buffer(4096);
     uint64_t count = 0;
     uei key = sKey(module, option);
     key.value.receiver.writePtr = buffer.data();

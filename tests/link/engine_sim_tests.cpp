@@ -2,6 +2,7 @@
 // sockets on 127.0.0.1 and over a pty serial port.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -89,6 +90,32 @@ TEST_F(SimTcp, ResetReconnectsAfterTheModuleDropped) {
     EXPECT_EQ(aLink_Sync(id), aErrNone);
     uint32_t serial = 0;
     EXPECT_EQ(sGetSystemInt(id, 2, 9, &serial), aErrNone);
+    aLink_Destroy(&id);
+}
+
+// A caller's packets leave in order whether they go straight to the stream or
+// wait behind the writer (busy here with heartbeat answers): a long byte string
+// is set in sequenced packets and read back.
+TEST_F(SimTcp, LongByteStringKeepsItsOrderWhileHeartbeatsFlow) {
+    uint32_t id = aLink_CreateTCPIP(kLoopback, front.port());
+    ASSERT_NE(id, 0u);
+    model.setHeartbeatInterval(1);
+    std::string name;
+    for (int i = 0; i < 120 * aUEI_BYTES_CHUNK; i++)
+        name.push_back(char('a' + i % 26));
+    uei reply{};
+    EXPECT_EQ(linkconv::sGet(id, 2, linkconv::kSerial, &reply), aErrNone); // plans heartbeats
+    for (int round = 0; round < 3; round++) {
+        EXPECT_EQ(linkconv::sSetBytes(id, 2, linkconv::kName, name), aErrNone) << round;
+        std::string got;
+        unsigned packets = 0;
+        EXPECT_EQ(linkconv::sGetBytes(id, 2, linkconv::kName, &got, &packets), aErrNone);
+        EXPECT_EQ(got, name);
+        std::reverse(name.begin(), name.end());
+    }
+    model.setHeartbeatInterval(0);
+    EXPECT_GT(model.stats().heartbeatReplies, 0u);
+    EXPECT_EQ(model.stats().heartbeatBadReplies, 0u);
     aLink_Destroy(&id);
 }
 
