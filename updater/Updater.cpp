@@ -47,26 +47,26 @@ void _display_device_list(UpdaterDisplayInterface& display, const std::vector<De
                               "(Build)   [IP address]       Device Name");
 
     for (const DeviceInfo& device : list) {
-        const linkSpec& spec = device.spec;
-        const char* model = aDefs_GetModelName(spec.model);
-        if (static_cast<uint32_t>(spec.type) == 2) {
+        const linkSpec& lspec = device.spec;
+        const char* model = aDefs_GetModelName(lspec.model);
+        if (static_cast<uint32_t>(lspec.type) == 2) {
             uint8_t ip[4];
-            memcpy(ip, &spec.ipAddress, sizeof(ip)); // stored in network order
+            memcpy(ip, &lspec.ipAddress, sizeof(ip)); // stored in network order
             char address[24];
             snprintf(address, sizeof(address), "[%d.%d.%d.%d]", ip[0], ip[1], ip[2], ip[3]);
             display.message(
                 info, "    %08X  %02X       %02X      %-12s %3d.%d.%d (%10u)        %-17s  %s",
-                spec.serialNumber, spec.module, spec.router, model, device.version_major,
+                lspec.serialNumber, lspec.module, lspec.router, model, device.version_major,
                 device.version_minor, static_cast<int>(device.version_patch), device.build_number,
                 address, device.device_name.c_str());
         } else if (device.error != aErrNone) {
             display.message(info,
                             "    %08X  [Error (%d): Is someone else connected to this device?]",
-                            spec.serialNumber, static_cast<int>(device.error));
+                            lspec.serialNumber, static_cast<int>(device.error));
         } else {
             display.message(
                 info, "    %08X  %02X       %02X      %-12s %3d.%d.%d (%10u)         %s",
-                spec.serialNumber, spec.module, spec.router, model, device.version_major,
+                lspec.serialNumber, lspec.module, lspec.router, model, device.version_major,
                 device.version_minor, static_cast<int>(device.version_patch), device.build_number,
                 device.device_name.c_str());
         }

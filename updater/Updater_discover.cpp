@@ -24,9 +24,9 @@ const uint8_t kI2CSpeed = 3;
 const uint8_t kInfoBuild = 0xFF;
 const size_t kNameBuffer = 32;
 
-uint8_t _discovered_device(const linkSpec* spec, bool* success, void* ref) {
+uint8_t _discovered_device(const linkSpec* lspec, bool* success, void* ref) {
     DeviceInfo info;
-    info.spec = *spec;
+    info.spec = *lspec;
     static_cast<std::vector<DeviceInfo>*>(ref)->push_back(info);
     *success = true;
     return 1;
@@ -37,13 +37,13 @@ struct LinkSearch {
     linkType found;
 };
 
-uint8_t _discovered_link(const linkSpec* spec, bool* success, void* ref) {
+uint8_t _discovered_link(const linkSpec* lspec, bool* success, void* ref) {
     LinkSearch* search = static_cast<LinkSearch*>(ref);
     *success = true;
-    if (spec->serialNumber != search->serial) return 1;
+    if (lspec->serialNumber != search->serial) return 1;
     Log::log(DEBUG_Network, "NETWORK: Found device [%08X] via link type [%d]\n", search->serial,
-             static_cast<int>(spec->type));
-    search->found = static_cast<linkType>(spec->type);
+             static_cast<int>(lspec->type));
+    search->found = static_cast<linkType>(lspec->type);
     return 0;
 }
 

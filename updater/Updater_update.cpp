@@ -57,9 +57,9 @@ aErr sConnectDirect(Module& module, uint32_t serial) {
 
 // The transport a module was reached by; USB when it cannot be told.
 linkType sLinkType(const Module& module) {
-    linkSpec spec{};
-    if (module.getLinkSpecifier(&spec) != aErrNone) return USB;
-    return spec.type == TCPIP ? TCPIP : USB;
+    linkSpec lspec{};
+    if (module.getLinkSpecifier(&lspec) != aErrNone) return USB;
+    return lspec.type == TCPIP ? TCPIP : USB;
 }
 
 // Switches a router's routing to this host off again when the update ends.

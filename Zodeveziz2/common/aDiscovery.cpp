@@ -10,31 +10,31 @@ bool sSameSerial(const linkSpec* found, const linkSpec* wanted) {
     return found->serialNumber == wanted->serialNumber;
 }
 
-uint8_t cbSNCallback(const linkSpec* spec, bool* success, void* ref) {
+uint8_t cbSNCallback(const linkSpec* lspec, bool* success, void* ref) {
     linkSpec* wanted = static_cast<linkSpec*>(ref);
-    if (!sSameSerial(spec, wanted)) return 1;
-    memcpy(wanted, spec, sizeof(linkSpec));
+    if (!sSameSerial(lspec, wanted)) return 1;
+    memcpy(wanted, lspec, sizeof(linkSpec));
     *success = true;
     return 0;
 }
 
-uint8_t cbFirstCallback(const linkSpec* spec, bool* success, void* ref) {
-    if (spec->serialNumber == 0) return 1;
-    memcpy(ref, spec, sizeof(linkSpec));
+uint8_t cbFirstCallback(const linkSpec* lspec, bool* success, void* ref) {
+    if (lspec->serialNumber == 0) return 1;
+    memcpy(ref, lspec, sizeof(linkSpec));
     *success = true;
     return 0;
 }
 
 linkSpec* sFind(linkType type, uint32_t serialNumber, uint32_t networkInterface,
                 aDiscoveryModuleFoundProc callback) {
-    linkSpec* spec = aLinkSpec_Create(type);
-    if (spec == nullptr) return nullptr;
-    spec->serialNumber = serialNumber;
-    spec->module = 0;
-    spec->router = 0;
-    if (aDiscovery_EnumerateModules(type, callback, spec, networkInterface) == 0)
-        aLinkSpec_Destroy(&spec);
-    return spec;
+    linkSpec* lspec = aLinkSpec_Create(type);
+    if (lspec == nullptr) return nullptr;
+    lspec->serialNumber = serialNumber;
+    lspec->module = 0;
+    lspec->router = 0;
+    if (aDiscovery_EnumerateModules(type, callback, lspec, networkInterface) == 0)
+        aLinkSpec_Destroy(&lspec);
+    return lspec;
 }
 
 } // namespace

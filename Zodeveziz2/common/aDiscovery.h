@@ -16,7 +16,7 @@
 
 // Called on the caller's thread with a specifier that is valid only during the
 // call. Set *success to count it; return non-zero to go on, 0 to stop.
-typedef uint8_t (*aDiscoveryModuleFoundProc)(const linkSpec* spec, bool* success, void* ref);
+typedef uint8_t (*aDiscoveryModuleFoundProc)(const linkSpec* lspec, bool* success, void* ref);
 
 // Number of specifiers the callback accepted (saturates at 255). The interface
 // address (network byte order) is used for AETHER only.

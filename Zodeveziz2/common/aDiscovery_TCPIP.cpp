@@ -81,16 +81,16 @@ uint32_t sLittle32(const uint8_t* bytes) {
     return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
-void sCopyToTCPIPLinkspec(linkSpec* spec, const uint8_t* reply, const sockaddr_in& sender) {
-    memset(spec, 0, sizeof(linkSpec));
-    spec->type = TCPIP;
-    spec->serialNumber = sLittle32(reply + 4);
-    spec->module = reply[1];
-    spec->router = reply[1]; // a TCP/IP module is its own router
-    spec->routerSerialNumber = spec->serialNumber;
-    spec->model = reply[REPLY_MODEL_OFFSET];
-    spec->ipAddress = sender.sin_addr.s_addr;
-    spec->ipPort = reply[2] | reply[3] << 8;
+void sCopyToTCPIPLinkspec(linkSpec* lspec, const uint8_t* reply, const sockaddr_in& sender) {
+    memset(lspec, 0, sizeof(linkSpec));
+    lspec->type = TCPIP;
+    lspec->serialNumber = sLittle32(reply + 4);
+    lspec->module = reply[1];
+    lspec->router = reply[1]; // a TCP/IP module is its own router
+    lspec->routerSerialNumber = lspec->serialNumber;
+    lspec->model = reply[REPLY_MODEL_OFFSET];
+    lspec->ipAddress = sender.sin_addr.s_addr;
+    lspec->ipPort = reply[2] | reply[3] << 8;
 }
 
 } // namespace
@@ -113,10 +113,10 @@ uint8_t aDiscovery_EnumerateTCPIP(aDiscoveryModuleFoundProc callback, void* ref)
                              reinterpret_cast<sockaddr*>(&sender), &senderLength);
         if (n < 0) break;
         if (n < REPLY_MINIMUM || sender.sin_family != AF_INET) continue;
-        linkSpec spec;
-        sCopyToTCPIPLinkspec(&spec, reply, sender);
+        linkSpec lspec;
+        sCopyToTCPIPLinkspec(&lspec, reply, sender);
         bool success = false;
-        goOn = callback(&spec, &success, ref) != 0;
+        goOn = callback(&lspec, &success, ref) != 0;
         if (success) count = aDiscovery_CountUp(count);
     }
     sTCPIPCleanup(&listener);

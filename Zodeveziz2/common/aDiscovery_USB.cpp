@@ -33,19 +33,19 @@ bool sParseSerial(const unsigned char* text, int length, uint32_t* serial) {
     return true;
 }
 
-void sCopyToUSBLinkspec(linkSpec* spec, uint32_t serial, uint16_t product) {
-    memset(spec, 0, sizeof(linkSpec));
-    spec->type = USB;
-    spec->serialNumber = serial;
-    spec->module = 0;
-    spec->router = 0;
-    spec->routerSerialNumber = 0;
-    spec->model = product & 0xFF;
-    spec->ipAddress = serial;
+void sCopyToUSBLinkspec(linkSpec* lspec, uint32_t serial, uint16_t product) {
+    memset(lspec, 0, sizeof(linkSpec));
+    lspec->type = USB;
+    lspec->serialNumber = serial;
+    lspec->module = 0;
+    lspec->router = 0;
+    lspec->routerSerialNumber = 0;
+    lspec->model = product & 0xFF;
+    lspec->ipAddress = serial;
 }
 
 // Returns false when the device is not a module with a readable serial.
-bool sReadModule(libusb_device* device, linkSpec* spec) {
+bool sReadModule(libusb_device* device, linkSpec* lspec) {
     libusb_device_descriptor descriptor;
     if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS) return false;
     libusb_device_handle* handle = nullptr;
@@ -58,7 +58,7 @@ bool sReadModule(libusb_device* device, linkSpec* spec) {
     libusb_close(handle);
     uint32_t serial = 0;
     if (!sParseSerial(text, length, &serial)) return false;
-    sCopyToUSBLinkspec(spec, serial, descriptor.idProduct);
+    sCopyToUSBLinkspec(lspec, serial, descriptor.idProduct);
     return true;
 }
 
@@ -74,10 +74,10 @@ uint8_t aDiscovery_EnumerateUSB(aDiscoveryModuleFoundProc callback, void* ref) {
     bool goOn = true;
     for (ssize_t i = 0; i < n && goOn; ++i) {
         if (!is_vuviridor_device(list[i])) continue;
-        linkSpec spec;
-        if (!sReadModule(list[i], &spec)) continue;
+        linkSpec lspec;
+        if (!sReadModule(list[i], &lspec)) continue;
         bool success = false;
-        goOn = callback(&spec, &success, ref) != 0;
+        goOn = callback(&lspec, &success, ref) != 0;
         if (success) count = aDiscovery_CountUp(count);
     }
     libusb_free_device_list(list, 1);

@@ -4,22 +4,22 @@
 #include <cstring>
 
 linkSpec* aLinkSpec_Create(linkType type) {
-    linkSpec* spec = (linkSpec*)calloc(1, sizeof(linkSpec));
-    if (spec) spec->type = type;
-    return spec;
+    linkSpec* lspec = (linkSpec*)calloc(1, sizeof(linkSpec));
+    if (lspec) lspec->type = type;
+    return lspec;
 }
 
-linkSpec* aLinkSpec_Copy(const linkSpec* spec) {
-    if (!spec) return nullptr;
+linkSpec* aLinkSpec_Copy(const linkSpec* lspec) {
+    if (!lspec) return nullptr;
     linkSpec* copy = (linkSpec*)malloc(sizeof(linkSpec));
-    if (copy) memcpy(copy, spec, sizeof(linkSpec));
+    if (copy) memcpy(copy, lspec, sizeof(linkSpec));
     return copy;
 }
 
-aErr aLinkSpec_Destroy(linkSpec** spec) {
-    if (!spec || !*spec) return aErrParam;
-    free(*spec);
-    *spec = nullptr;
+aErr aLinkSpec_Destroy(linkSpec** lspec) {
+    if (!lspec || !*lspec) return aErrParam;
+    free(*lspec);
+    *lspec = nullptr;
     return aErrNone;
 }
 
@@ -33,27 +33,27 @@ static uint32_t sGet32(const uint8_t* at) {
            ((uint32_t)at[3] << 24);
 }
 
-aErr aLinkSpec_Serialize(const linkSpec* spec, uint8_t out[aLINKSPEC_SIZE]) {
-    if (!spec || !out) return aErrParam;
+aErr aLinkSpec_Serialize(const linkSpec* lspec, uint8_t out[aLINKSPEC_SIZE]) {
+    if (!lspec || !out) return aErrParam;
     memset(out, 0, aLINKSPEC_SIZE);
-    const uint32_t head[6] = {spec->type,   spec->serialNumber,       spec->module,
-                              spec->router, spec->routerSerialNumber, spec->model};
+    const uint32_t head[6] = {lspec->type,   lspec->serialNumber,       lspec->module,
+                              lspec->router, lspec->routerSerialNumber, lspec->model};
     for (int i = 0; i < 6; i++)
         sPut32(out + 4 * i, head[i]);
-    if (spec->type == SERIAL) {
-        sPut32(out + 24, spec->baudRate);
-        memcpy(out + 28, spec->portName, aLINKSPEC_PORTNAME_SIZE);
+    if (lspec->type == SERIAL) {
+        sPut32(out + 24, lspec->baudRate);
+        memcpy(out + 28, lspec->portName, aLINKSPEC_PORTNAME_SIZE);
     } else {
         // The address is kept in network byte order: its bytes go out as stored.
-        memcpy(out + 24, &spec->ipAddress, 4);
-        sPut32(out + 28, spec->ipPort);
-        memcpy(out + 32, spec->portName + 4, aLINKSPEC_PORTNAME_SIZE - 4);
+        memcpy(out + 24, &lspec->ipAddress, 4);
+        sPut32(out + 28, lspec->ipPort);
+        memcpy(out + 32, lspec->portName + 4, aLINKSPEC_PORTNAME_SIZE - 4);
     }
     return aErrNone;
 }
 
-aErr aLinkSpec_Parse(const uint8_t in[aLINKSPEC_SIZE], linkSpec* spec) {
-    if (!in || !spec) return aErrParam;
+aErr aLinkSpec_Parse(const uint8_t in[aLINKSPEC_SIZE], linkSpec* lspec) {
+    if (!in || !lspec) return aErrParam;
     linkSpec parsed;
     memset(&parsed, 0, sizeof parsed);
     uint32_t* head[6] = {&parsed.type,   &parsed.serialNumber,       &parsed.module,
@@ -69,6 +69,6 @@ aErr aLinkSpec_Parse(const uint8_t in[aLINKSPEC_SIZE], linkSpec* spec) {
         parsed.ipPort = sGet32(in + 28);
         memcpy(parsed.portName + 4, in + 32, aLINKSPEC_PORTNAME_SIZE - 4);
     }
-    *spec = parsed;
+    *lspec = parsed;
     return aErrNone;
 }

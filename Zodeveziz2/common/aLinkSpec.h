@@ -42,10 +42,10 @@ static_assert(offsetof(linkSpec, model) == 20 && offsetof(linkSpec, ipAddress) =
               "linkSpec field offsets are part of the wire format");
 
 linkSpec* aLinkSpec_Create(linkType type);
-linkSpec* aLinkSpec_Copy(const linkSpec* spec);
-aErr aLinkSpec_Destroy(linkSpec** spec);
+linkSpec* aLinkSpec_Copy(const linkSpec* lspec);
+aErr aLinkSpec_Destroy(linkSpec** lspec);
 
 // The 128-byte wire form, independent of host byte order.
-aErr aLinkSpec_Serialize(const linkSpec* spec, uint8_t out[aLINKSPEC_SIZE]);
+aErr aLinkSpec_Serialize(const linkSpec* lspec, uint8_t out[aLINKSPEC_SIZE]);
 // Rejects a SERIAL port name without its terminating zero.
-aErr aLinkSpec_Parse(const uint8_t in[aLINKSPEC_SIZE], linkSpec* spec);
+aErr aLinkSpec_Parse(const uint8_t in[aLINKSPEC_SIZE], linkSpec* lspec);

@@ -24,10 +24,10 @@ struct ModelSearch {
     linkSpec* found;
 };
 
-uint8_t sFirstOfModel(const linkSpec* spec, bool* success, void* ref) {
+uint8_t sFirstOfModel(const linkSpec* lspec, bool* success, void* ref) {
     ModelSearch* search = static_cast<ModelSearch*>(ref);
-    if (search->model != 0 && spec->model != search->model) return 1;
-    search->found = aLinkSpec_Copy(spec);
+    if (search->model != 0 && lspec->model != search->model) return 1;
+    search->found = aLinkSpec_Copy(lspec);
     *success = search->found != nullptr;
     return 0;
 }
@@ -45,7 +45,7 @@ Link::impl::impl(Link& owner_, const char* name_) : owner(owner_) {
 
 Link::impl::~impl() {
     if (linkId != 0) aLink_Destroy(&linkId);
-    if (spec) aLinkSpec_Destroy(&spec);
+    if (lspec) aLinkSpec_Destroy(&lspec);
 }
 
 bool Link::impl::connected() const {
@@ -67,17 +67,17 @@ aErr Link::impl::put(aPacket* packet) {
 
 aErr Link::impl::linkCreateHelper() {
     std::lock_guard<std::mutex> hold(linkCreateHelperSerializer());
-    switch (spec->type) {
+    switch (lspec->type) {
     case USB:
         // Sharing a USB module through a link server is not built yet.
         if (config.enabled) return aErrUnimplemented;
-        linkId = aLink_CreateUSB(spec->serialNumber);
+        linkId = aLink_CreateUSB(lspec->serialNumber);
         return aErrNone;
     case TCPIP:
-        linkId = aLink_CreateTCPIP(spec->ipAddress, static_cast<uint16_t>(spec->ipPort));
+        linkId = aLink_CreateTCPIP(lspec->ipAddress, static_cast<uint16_t>(lspec->ipPort));
         return aErrNone;
     case SERIAL:
-        linkId = aLink_CreateSerial(spec->serialNumber, spec->portName, spec->baudRate);
+        linkId = aLink_CreateSerial(lspec->serialNumber, lspec->portName, lspec->baudRate);
         return aErrNone;
     case AETHER:
         if (!config.enabled) return aErrConfiguration;
@@ -113,7 +113,7 @@ aErr Link::impl::waitForLink(int polls) {
 }
 
 aErr Link::impl::connectHelper() {
-    if (spec == nullptr) return aErrConfiguration;
+    if (lspec == nullptr) return aErrConfiguration;
     // A router's identifier is only borrowed until creation gives us our own use
     // of the link: a failed creation must never destroy the router's.
     linkId = 0;
@@ -135,15 +135,15 @@ aErr Link::impl::discoveryAndConnectHelper(linkType type, uint32_t serialNumber,
         found = aDiscovery_FindModule(type, serialNumber, config.networkInterface);
     }
     if (found == nullptr) return aErrNotFound;
-    if (spec) aLinkSpec_Destroy(&spec);
-    spec = found;
+    if (lspec) aLinkSpec_Destroy(&lspec);
+    lspec = found;
     return owner.connect();
 }
 
 Link::Link(const char* name) : state(new impl(*this, name)) {}
 
-Link::Link(const linkSpec& spec, const char* name) : state(new impl(*this, name)) {
-    state->spec = aLinkSpec_Copy(&spec);
+Link::Link(const linkSpec& lspec, const char* name) : state(new impl(*this, name)) {
+    state->lspec = aLinkSpec_Copy(&lspec);
 }
 
 Link::~Link() {
@@ -166,19 +166,19 @@ const char* Link::getName() const {
     return state->name.c_str();
 }
 
-aErr Link::getLinkSpecifier(linkSpec* spec) const {
-    if (spec == nullptr) return aErrParam;
-    if (state->spec == nullptr) return aErrNotFound;
-    memcpy(spec, state->spec, sizeof(linkSpec));
+aErr Link::getLinkSpecifier(linkSpec* lspec) const {
+    if (lspec == nullptr) return aErrParam;
+    if (state->lspec == nullptr) return aErrNotFound;
+    memcpy(lspec, state->lspec, sizeof(linkSpec));
     return aErrNone;
 }
 
-aErr Link::setLinkSpecifier(const linkSpec& spec) {
+aErr Link::setLinkSpecifier(const linkSpec& lspec) {
     if (isConnected()) return aErrBusy;
-    linkSpec* copy = aLinkSpec_Copy(&spec);
+    linkSpec* copy = aLinkSpec_Copy(&lspec);
     if (copy == nullptr) return aErrMemory;
-    if (state->spec) aLinkSpec_Destroy(&state->spec);
-    state->spec = copy;
+    if (state->lspec) aLinkSpec_Destroy(&state->lspec);
+    state->lspec = copy;
     return aErrNone;
 }
 

@@ -32,7 +32,7 @@ class Link {
     typedef bool (*PacketFilter)(const aPacket* packet, void* ref);
 
     explicit Link(const char* name);
-    Link(const linkSpec& spec, const char* name);
+    Link(const linkSpec& lspec, const char* name);
     ~Link();
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
@@ -40,8 +40,8 @@ class Link {
     aErr getConfig(aEtherConfig* config) const;
     aErr setConfig(const aEtherConfig& config); // aErrMode while connected
     const char* getName() const;
-    aErr getLinkSpecifier(linkSpec* spec) const; // aErrNotFound when none is stored
-    aErr setLinkSpecifier(const linkSpec& spec); // aErrBusy while connected
+    aErr getLinkSpecifier(linkSpec* lspec) const; // aErrNotFound when none is stored
+    aErr setLinkSpecifier(const linkSpec& lspec); // aErrBusy while connected
 
     aErr connect();
     aErr connectThroughLinkModule(Link& router);

@@ -30,7 +30,7 @@ struct Link::impl {
     uint32_t linkId = 0;
     aEtherConfig config;
     std::string name;
-    linkSpec* spec = nullptr;
+    linkSpec* lspec = nullptr;
 };
 
 // Held while a Link creates its procedural link.

@@ -29,10 +29,10 @@ aErr Module::discoverAndConnect(linkType type, uint32_t serialNumber) {
     return error == aErrNone ? _autoNetwork() : error;
 }
 
-aErr Module::connectFromSpec(const linkSpec& spec) {
+aErr Module::connectFromSpec(const linkSpec& lspec) {
     if (link == nullptr) return aErrInitialization;
     if (link->isConnected()) return aErrBusy;
-    aErr error = link->setLinkSpecifier(spec);
+    aErr error = link->setLinkSpecifier(lspec);
     if (error == aErrNone) error = link->connect();
     return error == aErrNone ? _autoNetwork() : error;
 }
@@ -41,19 +41,19 @@ aErr Module::connectThroughLinkModule(Module* router) {
     if (link == nullptr) return aErrInitialization;
     if (link->isConnected()) return aErrNone;
     if (router == nullptr || router->link == nullptr) return aErrInitialization;
-    linkSpec spec;
-    aErr error = router->link->getLinkSpecifier(&spec);
+    linkSpec lspec;
+    aErr error = router->link->getLinkSpecifier(&lspec);
     if (error != aErrNone) return error;
     aEtherConfig config;
     router->link->getConfig(&config);
     if ((error = setConfig(config)) != aErrNone) return error;
     if (config.enabled) {
         // Reach the router's link server as a client.
-        spec.type = AETHER;
-        spec.ipAddress = config.networkInterface;
-        spec.ipPort = config.port;
+        lspec.type = AETHER;
+        lspec.ipAddress = config.networkInterface;
+        lspec.ipPort = config.port;
     }
-    if ((error = link->setLinkSpecifier(spec)) != aErrNone) return error;
+    if ((error = link->setLinkSpecifier(lspec)) != aErrNone) return error;
     error = link->connectThroughLinkModule(*router->link);
     // The caller chose the address of the module behind the router: keep it.
     if (error == aErrNone) networkingMode = false;
@@ -79,9 +79,9 @@ aErr Module::disconnect() {
     return link->disconnect();
 }
 
-aErr Module::getLinkSpecifier(linkSpec* spec) const {
+aErr Module::getLinkSpecifier(linkSpec* lspec) const {
     if (link == nullptr) return aErrNotReady;
-    return link->getLinkSpecifier(spec);
+    return link->getLinkSpecifier(lspec);
 }
 
 aErr Module::getConfig(aEtherConfig* config) const {

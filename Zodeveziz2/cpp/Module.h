@@ -24,7 +24,7 @@ class Module {
 
     aErr connect(linkType type, uint32_t serialNumber);
     aErr discoverAndConnect(linkType type, uint32_t serialNumber);
-    aErr connectFromSpec(const linkSpec& spec);
+    aErr connectFromSpec(const linkSpec& lspec);
     aErr connectThroughLinkModule(Module* router);
     aErr reconnect();
     bool isConnected() const;
@@ -34,7 +34,7 @@ class Module {
     uint8_t getModuleAddress() const { return moduleAddress; }
     void setModuleAddress(uint8_t address) { moduleAddress = address; }
     Link* getLink() const { return link; }
-    aErr getLinkSpecifier(linkSpec* spec) const;
+    aErr getLinkSpecifier(linkSpec* lspec) const;
     aErr getConfig(aEtherConfig* config) const;
     aErr setConfig(const aEtherConfig& config);
     void setNetworkingMode(bool mode) { networkingMode = mode; }

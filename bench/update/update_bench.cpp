@@ -57,12 +57,12 @@ struct LoaderOnLoopback {
         direct.enabled = false;
         direct.fallback = false;
         module.setConfig(direct);
-        linkSpec spec{};
-        spec.type = TCPIP;
-        spec.serialNumber = model.primary()->identity().serial;
-        spec.ipAddress = htonl(INADDR_LOOPBACK);
-        spec.ipPort = front.port();
-        if (module.connectFromSpec(spec) != aErrNone) return;
+        linkSpec lspec{};
+        lspec.type = TCPIP;
+        lspec.serialNumber = model.primary()->identity().serial;
+        lspec.ipAddress = htonl(INADDR_LOOPBACK);
+        lspec.ipPort = front.port();
+        if (module.connectFromSpec(lspec) != aErrNone) return;
         UpdaterEntity loader;
         loader.init(&module, 0, true, false);
         ready = loader.LoaderInit() == aErrNone && loader.LoaderStart() == aErrNone;

@@ -34,14 +34,14 @@ uint32_t sAddress(const char* text) {
 }
 
 struct Collected {
-    std::vector<linkSpec> specs;
+    std::vector<linkSpec> lspecs;
     bool accept = true;
     bool goOn = true;
 };
 
-uint8_t sCollect(const linkSpec* spec, bool* success, void* ref) {
+uint8_t sCollect(const linkSpec* lspec, bool* success, void* ref) {
     Collected* c = static_cast<Collected*>(ref);
-    c->specs.push_back(*spec);
+    c->lspecs.push_back(*lspec);
     *success = c->accept;
     return c->goOn ? 1 : 0;
 }
@@ -79,10 +79,10 @@ TEST(DiscoveryReply, SimulatorEncodesTheDocumentedDatagram) {
 TEST_F(TwoModules, EveryReplyBecomesATCPIPSpecifier) {
     Collected c;
     EXPECT_EQ(2, aDiscovery_EnumerateModules(TCPIP, sCollect, &c, 0));
-    ASSERT_EQ(2u, c.specs.size());
-    std::sort(c.specs.begin(), c.specs.end(),
+    ASSERT_EQ(2u, c.lspecs.size());
+    std::sort(c.lspecs.begin(), c.lspecs.end(),
               [](const linkSpec& a, const linkSpec& b) { return a.module < b.module; });
-    const linkSpec& a = c.specs[0];
+    const linkSpec& a = c.lspecs[0];
     EXPECT_EQ(TCPIP, a.type);
     EXPECT_EQ(0x2181F0EEu, a.serialNumber);
     EXPECT_EQ(2u, a.module);
@@ -91,7 +91,7 @@ TEST_F(TwoModules, EveryReplyBecomesATCPIPSpecifier) {
     EXPECT_EQ(0x11u, a.model);
     EXPECT_EQ(sAddress(NETNS_MODULE_ADDRESS), a.ipAddress);
     EXPECT_EQ(9888u, a.ipPort);
-    const linkSpec& b = c.specs[1];
+    const linkSpec& b = c.lspecs[1];
     EXPECT_EQ(0x40F5849Au, b.serialNumber);
     EXPECT_EQ(4u, b.router);
     EXPECT_EQ(0x13u, b.model);
@@ -106,7 +106,7 @@ TEST_F(TwoModules, CallbackStopsTheSearch) {
         c.accept = accept;
         c.goOn = false;
         EXPECT_EQ(accept ? 1 : 0, aDiscovery_EnumerateModules(TCPIP, sCollect, &c, 0));
-        EXPECT_EQ(1u, c.specs.size());
+        EXPECT_EQ(1u, c.lspecs.size());
     }
 }
 
@@ -135,8 +135,8 @@ TEST(PerInterface, NoDuplicateSuppression) {
     ASSERT_TRUE(module.start(&error)) << error;
     Collected c;
     EXPECT_EQ(2, aDiscovery_EnumerateModules(TCPIP, sCollect, &c, 0));
-    ASSERT_EQ(2u, c.specs.size());
-    EXPECT_EQ(c.specs[0].serialNumber, c.specs[1].serialNumber);
+    ASSERT_EQ(2u, c.lspecs.size());
+    EXPECT_EQ(c.lspecs[0].serialNumber, c.lspecs[1].serialNumber);
 }
 
 // A module that sends raw datagrams, to see how odd replies are read.
@@ -191,11 +191,11 @@ TEST(OddReplies, ShortRepliesAreReadSafely) {
     ASSERT_TRUE(module.ready());
     Collected c;
     EXPECT_EQ(1, aDiscovery_EnumerateModules(TCPIP, sCollect, &c, 0));
-    ASSERT_EQ(1u, c.specs.size());
-    EXPECT_EQ(0x12345678u, c.specs[0].serialNumber);
-    EXPECT_EQ(6u, c.specs[0].module);
-    EXPECT_EQ(10000u, c.specs[0].ipPort);
-    EXPECT_EQ(0xFFu, c.specs[0].model);
+    ASSERT_EQ(1u, c.lspecs.size());
+    EXPECT_EQ(0x12345678u, c.lspecs[0].serialNumber);
+    EXPECT_EQ(6u, c.lspecs[0].module);
+    EXPECT_EQ(10000u, c.lspecs[0].ipPort);
+    EXPECT_EQ(0xFFu, c.lspecs[0].model);
 }
 
 // With the loopback interface alone no request can go out: the search ends
@@ -214,7 +214,7 @@ TEST(OnlyLoopback, NoRequestNoWait) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0, aDiscovery_EnumerateModules(TCPIP, sCollect, &c, 0));
     auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_TRUE(c.specs.empty());
+    EXPECT_TRUE(c.lspecs.empty());
     // Far below the 2 s receive time-out that a sent request would cost.
     EXPECT_LT(waited, std::chrono::milliseconds(1500));
 }
@@ -224,7 +224,7 @@ TEST(OtherTransports, FindNothing) {
     EXPECT_EQ(0, aDiscovery_EnumerateModules(SERIAL, sCollect, &c, 0));
     EXPECT_EQ(0, aDiscovery_EnumerateModules(AETHER, sCollect, &c, 0));
     EXPECT_EQ(0, aDiscovery_EnumerateModules(linkTypeAny, sCollect, &c, 0));
-    EXPECT_TRUE(c.specs.empty());
+    EXPECT_TRUE(c.lspecs.empty());
 }
 
 } // namespace

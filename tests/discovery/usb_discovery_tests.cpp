@@ -72,9 +72,9 @@ class EmulatedUSB : public ::testing::Test {
         models.clear();
         if (testbed) g_object_unref(testbed);
     }
-    vzsim::ModuleModel& plug(const vzsim::ModuleIdentity& id, vzsim::UsbDeviceSpec spec = {}) {
+    vzsim::ModuleModel& plug(const vzsim::ModuleIdentity& id, vzsim::UsbDeviceSpec lspec = {}) {
         models.push_back(std::make_unique<vzsim::ModuleModel>(id));
-        devices.push_back(std::make_unique<vzsim::UsbFrontEnd>(testbed, *models.back(), spec));
+        devices.push_back(std::make_unique<vzsim::UsbFrontEnd>(testbed, *models.back(), lspec));
         std::string error;
         EXPECT_TRUE(devices.back()->plug(&error)) << error;
         return *models.back();
@@ -105,11 +105,11 @@ class EmulatedUSB : public ::testing::Test {
 };
 
 struct Collected {
-    std::vector<linkSpec> specs;
+    std::vector<linkSpec> lspecs;
 };
 
-uint8_t sCollect(const linkSpec* spec, bool* success, void* ref) {
-    static_cast<Collected*>(ref)->specs.push_back(*spec);
+uint8_t sCollect(const linkSpec* lspec, bool* success, void* ref) {
+    static_cast<Collected*>(ref)->lspecs.push_back(*lspec);
     *success = true;
     return 1;
 }
@@ -128,8 +128,8 @@ TEST_F(EmulatedUSB, DiscoveryReportsModulesOnly) {
     Collected c;
     EXPECT_EQ(1, aDiscovery_EnumerateModules(USB, sCollect, &c, 0));
     aStream_Destroy(&held);
-    ASSERT_EQ(1u, c.specs.size());
-    const linkSpec& s = c.specs[0];
+    ASSERT_EQ(1u, c.lspecs.size());
+    const linkSpec& s = c.lspecs[0];
     EXPECT_EQ(USB, s.type);
     EXPECT_EQ(0x40F5849Au, s.serialNumber);
     EXPECT_EQ(0x13u, s.model);

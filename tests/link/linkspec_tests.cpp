@@ -12,17 +12,17 @@ uint32_t sLE(const uint8_t* at) {
 }
 
 TEST(LinkSpec, TcpRecordLayout) {
-    linkSpec* spec = aLinkSpec_Create(TCPIP);
-    ASSERT_NE(spec, nullptr);
-    spec->serialNumber = 0x40F5849A;
-    spec->module = 2;
-    spec->router = 2;
-    spec->routerSerialNumber = 0x40F5849A;
-    spec->model = 0x13;
-    spec->ipAddress = htonl(0xC6336402); // 198.51.100.2
-    spec->ipPort = 9900;
+    linkSpec* lspec = aLinkSpec_Create(TCPIP);
+    ASSERT_NE(lspec, nullptr);
+    lspec->serialNumber = 0x40F5849A;
+    lspec->module = 2;
+    lspec->router = 2;
+    lspec->routerSerialNumber = 0x40F5849A;
+    lspec->model = 0x13;
+    lspec->ipAddress = htonl(0xC6336402); // 198.51.100.2
+    lspec->ipPort = 9900;
     uint8_t bytes[aLINKSPEC_SIZE];
-    ASSERT_EQ(aLinkSpec_Serialize(spec, bytes), aErrNone);
+    ASSERT_EQ(aLinkSpec_Serialize(lspec, bytes), aErrNone);
     EXPECT_EQ(sLE(bytes + 0), 2u);
     EXPECT_EQ(sLE(bytes + 4), 0x40F5849Au);
     EXPECT_EQ(sLE(bytes + 8), 2u);
@@ -35,25 +35,25 @@ TEST(LinkSpec, TcpRecordLayout) {
     for (int i = 32; i < aLINKSPEC_SIZE; i++)
         EXPECT_EQ(bytes[i], 0) << i;
     // The in-memory record is the wire form on this little-endian host.
-    EXPECT_EQ(memcmp(bytes, spec, aLINKSPEC_SIZE), 0);
+    EXPECT_EQ(memcmp(bytes, lspec, aLINKSPEC_SIZE), 0);
 
     linkSpec parsed;
     ASSERT_EQ(aLinkSpec_Parse(bytes, &parsed), aErrNone);
-    EXPECT_EQ(memcmp(&parsed, spec, aLINKSPEC_SIZE), 0);
-    linkSpec* copy = aLinkSpec_Copy(spec);
-    EXPECT_EQ(memcmp(copy, spec, aLINKSPEC_SIZE), 0);
+    EXPECT_EQ(memcmp(&parsed, lspec, aLINKSPEC_SIZE), 0);
+    linkSpec* copy = aLinkSpec_Copy(lspec);
+    EXPECT_EQ(memcmp(copy, lspec, aLINKSPEC_SIZE), 0);
     aLinkSpec_Destroy(&copy);
-    aLinkSpec_Destroy(&spec);
-    EXPECT_EQ(spec, nullptr);
-    EXPECT_EQ(aLinkSpec_Destroy(&spec), aErrParam);
+    aLinkSpec_Destroy(&lspec);
+    EXPECT_EQ(lspec, nullptr);
+    EXPECT_EQ(aLinkSpec_Destroy(&lspec), aErrParam);
 }
 
 TEST(LinkSpec, SerialRecordLayout) {
-    linkSpec* spec = aLinkSpec_Create(SERIAL);
-    spec->baudRate = 115200;
-    strcpy(spec->portName, "/dev/ttyUSB0");
+    linkSpec* lspec = aLinkSpec_Create(SERIAL);
+    lspec->baudRate = 115200;
+    strcpy(lspec->portName, "/dev/ttyUSB0");
     uint8_t bytes[aLINKSPEC_SIZE];
-    ASSERT_EQ(aLinkSpec_Serialize(spec, bytes), aErrNone);
+    ASSERT_EQ(aLinkSpec_Serialize(lspec, bytes), aErrNone);
     EXPECT_EQ(sLE(bytes), 3u);
     EXPECT_EQ(sLE(bytes + 24), 115200u);
     EXPECT_STREQ((const char*)bytes + 28, "/dev/ttyUSB0");
@@ -63,7 +63,7 @@ TEST(LinkSpec, SerialRecordLayout) {
     // A port name without its zero would run off the record.
     memset(bytes + 28, 'x', aLINKSPEC_PORTNAME_SIZE);
     EXPECT_EQ(aLinkSpec_Parse(bytes, &parsed), aErrParse);
-    aLinkSpec_Destroy(&spec);
+    aLinkSpec_Destroy(&lspec);
 }
 
 } // namespace

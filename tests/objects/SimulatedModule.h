@@ -20,7 +20,7 @@ struct SimulatedModule {
         EXPECT_TRUE(ok) << error;
         return ok;
     }
-    linkSpec spec() const {
+    linkSpec lspec() const {
         linkSpec s = {};
         s.type = TCPIP;
         s.serialNumber = identity().serial;

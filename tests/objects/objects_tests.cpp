@@ -38,7 +38,7 @@ class ModuleOverTCP : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(sim.start()); }
     aErr connect(Module& module) {
         module.setConfig(sDirect());
-        return module.connectFromSpec(sim.spec());
+        return module.connectFromSpec(sim.lspec());
     }
     SimulatedModule sim{sIdentity(0x40F5849A, 6)};
 };
@@ -59,10 +59,10 @@ TEST_F(ModuleOverTCP, ConnectLearnsTheModuleAddress) {
 TEST_F(ModuleOverTCP, ConnectTwiceIsRefused) {
     Module module(2, 0);
     ASSERT_EQ(aErrNone, connect(module));
-    EXPECT_EQ(aErrBusy, module.connectFromSpec(sim.spec()));
+    EXPECT_EQ(aErrBusy, module.connectFromSpec(sim.lspec()));
     EXPECT_EQ(aErrConnection, module.getLink()->connect());
     EXPECT_EQ(aErrMode, module.setConfig(sDirect()));
-    EXPECT_EQ(aErrBusy, module.getLink()->setLinkSpecifier(sim.spec()));
+    EXPECT_EQ(aErrBusy, module.getLink()->setLinkSpecifier(sim.lspec()));
     // After a disconnect the stored specifier connects again.
     EXPECT_EQ(aErrNone, module.disconnect());
     EXPECT_FALSE(module.isConnected());
@@ -219,10 +219,10 @@ TEST(LinkSpecifiers, UnsupportedOrMisconfiguredTransports) {
         aEtherConfig config;
         config.enabled = c.networking;
         link.setConfig(config);
-        linkSpec spec = {};
-        spec.type = c.type;
-        spec.serialNumber = 0x40F5849A;
-        link.setLinkSpecifier(spec);
+        linkSpec lspec = {};
+        lspec.type = c.type;
+        lspec.serialNumber = 0x40F5849A;
+        link.setLinkSpecifier(lspec);
         EXPECT_EQ(c.expected, link.connect()) << "type " << c.type;
         EXPECT_FALSE(link.isConnected());
     }
@@ -242,7 +242,7 @@ class RouterOverTCP : public ::testing::Test {
         vzsim::addRouterMember(sim.model, sIdentity(0x11223344, 0x40), true);
         ASSERT_TRUE(sim.start());
         router.setConfig(sDirect());
-        ASSERT_EQ(aErrNone, router.connectFromSpec(sim.spec()));
+        ASSERT_EQ(aErrNone, router.connectFromSpec(sim.lspec()));
     }
     SimulatedModule sim{sIdentity(0xD272031D, 4)};
     Module router{2, 0};
@@ -288,7 +288,7 @@ TEST_F(RouterOverTCP, MembersAreReachedThroughTheRoutersLink) {
 TEST_F(RouterOverTCP, MemberOutlivesTheRoutersModule) {
     auto transient = std::make_unique<Module>(2, 0);
     transient->setConfig(sDirect());
-    ASSERT_EQ(aErrNone, transient->connectFromSpec(sim.spec()));
+    ASSERT_EQ(aErrNone, transient->connectFromSpec(sim.lspec()));
     SystemClass routing;
     routing.init(transient.get(), 0);
     ASSERT_EQ(aErrNone, routing.routeToMe(1));

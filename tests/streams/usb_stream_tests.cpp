@@ -65,9 +65,9 @@ class UsbStream : public ::testing::Test {
         models_.clear();
         if (testbed_) g_object_unref(testbed_);
     }
-    UsbFrontEnd& plug(const ModuleIdentity& id, UsbDeviceSpec spec = {}) {
+    UsbFrontEnd& plug(const ModuleIdentity& id, UsbDeviceSpec shape = {}) {
         models_.push_back(std::make_unique<ModuleModel>(id));
-        devices_.push_back(std::make_unique<UsbFrontEnd>(testbed_, *models_.back(), spec));
+        devices_.push_back(std::make_unique<UsbFrontEnd>(testbed_, *models_.back(), shape));
         std::string error;
         EXPECT_TRUE(devices_.back()->plug(&error)) << error;
         return *devices_.back();

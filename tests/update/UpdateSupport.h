@@ -33,14 +33,14 @@ struct BirdSpec {
 
 // One loader block and two firmware blocks; a generic image carries serial 0
 // and the addresses where the module's serial number goes.
-inline std::vector<uint8_t> ModuleBird(const BirdSpec& spec) {
+inline std::vector<uint8_t> ModuleBird(const BirdSpec& lspec) {
     BirdWriter writer;
-    writer.Info(spec.build, spec.version, spec.generic ? 0 : spec.serial,
-                aDefs_GetModelName(spec.model));
-    if (spec.generic) writer.SerialOffsets(0x8010, 0x8100);
-    writer.Loader(0x10000000, FirmwareImage(700, spec.build))
-        .Firmware(0x8000, FirmwareImage(spec.firmwareBytes, spec.build + 1))
-        .Firmware(0x20000, FirmwareImage(spec.firmwareBytes / 2, spec.build + 2));
+    writer.Info(lspec.build, lspec.version, lspec.generic ? 0 : lspec.serial,
+                aDefs_GetModelName(lspec.model));
+    if (lspec.generic) writer.SerialOffsets(0x8010, 0x8100);
+    writer.Loader(0x10000000, FirmwareImage(700, lspec.build))
+        .Firmware(0x8000, FirmwareImage(lspec.firmwareBytes, lspec.build + 1))
+        .Firmware(0x20000, FirmwareImage(lspec.firmwareBytes / 2, lspec.build + 2));
     return writer.Build();
 }
 

@@ -68,9 +68,9 @@ class TcpipUpdate : public ::testing::Test {
         sim->start();
         return u;
     }
-    std::string bird(const BirdSpec& spec, const std::string& name = "2000.bird") {
+    std::string bird(const BirdSpec& lspec, const std::string& name = "2000.bird") {
         std::string path = files / name;
-        WriteBytes(path, ModuleBird(spec));
+        WriteBytes(path, ModuleBird(lspec));
         return path;
     }
     ToolResult run(std::vector<std::string> args, const std::string& url = "") {
@@ -227,9 +227,9 @@ TEST_F(TcpipUpdate, DownloadThenUpdate) {
 // A generic image leaves the file with serial number 0; the module receives
 // its own serial number at the image's serial address and descriptor.
 TEST_F(TcpipUpdate, GenericImageGetsTheSerialNumber) {
-    BirdSpec spec;
-    spec.generic = true;
-    std::string file = bird(spec);
+    BirdSpec lspec;
+    lspec.generic = true;
+    std::string file = bird(lspec);
     Upgrade upgrade = module(file);
     ToolResult result = run({"-U", "-d", kSerialText, "-f", file});
     ASSERT_EQ(0, result.status) << result.out << result.err;
@@ -241,9 +241,9 @@ TEST_F(TcpipUpdate, GenericImageGetsTheSerialNumber) {
 
 // A file for another device is refused before anything is sent.
 TEST_F(TcpipUpdate, FileForAnotherDeviceIsRefused) {
-    BirdSpec spec;
-    spec.serial = 0x11111111;
-    std::string file = bird(spec);
+    BirdSpec lspec;
+    lspec.serial = 0x11111111;
+    std::string file = bird(lspec);
     Upgrade upgrade = module(file);
     earlierTransfer();
     std::string before = settings();

@@ -53,16 +53,16 @@ std::vector<std::string> sSplit(const std::string& text, char separator) {
     }
 }
 
-bool sImage(const std::string& spec, std::vector<uint8_t>& image) {
-    if (spec.rfind("pattern:", 0) == 0) {
+bool sImage(const std::string& source, std::vector<uint8_t>& image) {
+    if (source.rfind("pattern:", 0) == 0) {
         uint32_t count = 0;
-        if (!sNumber(spec.substr(8), count) || count > (64u << 20)) return false;
+        if (!sNumber(source.substr(8), count) || count > (64u << 20)) return false;
         image.resize(count);
         for (uint32_t i = 0; i < count; i++)
             image[i] = (uint8_t)(i * 7 + 1);
         return true;
     }
-    FILE* in = fopen(spec.c_str(), "rb");
+    FILE* in = fopen(source.c_str(), "rb");
     if (!in) return false;
     uint8_t chunk[65536];
     size_t got;

@@ -49,7 +49,7 @@ std::string hex(const std::vector<uint8_t>& bytes) {
 struct UsbFrontEnd::Impl {
     UMockdevTestbed* testbed;
     ModuleModel& model;
-    UsbDeviceSpec spec;
+    UsbDeviceSpec shape;
     std::string serialText;
     uint16_t product;
 
@@ -71,7 +71,7 @@ struct UsbFrontEnd::Impl {
     bool stopClock = false;
     uint64_t restartAt = 0; // a restart waits for the last answer, until then
 
-    Impl(UMockdevTestbed* tb, ModuleModel& m, UsbDeviceSpec s) : testbed(tb), model(m), spec(s) {
+    Impl(UMockdevTestbed* tb, ModuleModel& m, UsbDeviceSpec s) : testbed(tb), model(m), shape(s) {
         uint32_t serial = 0;
         uint8_t modelCode = 0;
         model.locked([&](ModuleModel& mm) {
@@ -83,8 +83,8 @@ struct UsbFrontEnd::Impl {
         });
         char text[16];
         snprintf(text, sizeof(text), "%08X", serial);
-        serialText = spec.serialText.empty() ? text : spec.serialText;
-        product = spec.product ? spec.product : modelCode;
+        serialText = shape.serialText.empty() ? text : shape.serialText;
+        product = shape.product ? shape.product : modelCode;
     }
 
     std::vector<uint8_t> deviceDescriptor() const {
@@ -93,8 +93,8 @@ struct UsbFrontEnd::Impl {
             0x00, 1, 1,    2,    3, 1};
     }
     std::vector<uint8_t> configDescriptor() const {
-        uint8_t lo = uint8_t(spec.maxPacket), hi = uint8_t(spec.maxPacket >> 8);
-        uint8_t sub = spec.streamInterface ? 0x88 : 0, proto = spec.streamInterface ? 0x10 : 0;
+        uint8_t lo = uint8_t(shape.maxPacket), hi = uint8_t(shape.maxPacket >> 8);
+        uint8_t sub = shape.streamInterface ? 0x88 : 0, proto = shape.streamInterface ? 0x10 : 0;
         return {9, 2, 32,   0, 1,  1,    0,   0x80,  50, // configuration
                 9, 4, 0,    0, 2,  0xFF, sub, proto, 0,  // interface
                 7, 5, 0x81, 2, lo, hi,   0,              // bulk IN
@@ -227,7 +227,7 @@ struct UsbFrontEnd::Impl {
             memcpy(&number, n->data, sizeof(number));
             g_object_unref(n);
             int failure = number != 0                          ? ENOENT
-                          : request == USBDEVFS_CLAIMINTERFACE ? spec.claimErrno
+                          : request == USBDEVFS_CLAIMINTERFACE ? shape.claimErrno
                                                                : 0;
             umockdev_ioctl_client_complete(client, failure ? -1 : 0, failure);
             return TRUE;
@@ -490,8 +490,8 @@ struct UsbFrontEnd::Impl {
     }
 };
 
-UsbFrontEnd::UsbFrontEnd(UMockdevTestbed* testbed, ModuleModel& model, UsbDeviceSpec spec)
-    : impl_(std::make_unique<Impl>(testbed, model, spec)) {
+UsbFrontEnd::UsbFrontEnd(UMockdevTestbed* testbed, ModuleModel& model, UsbDeviceSpec shape)
+    : impl_(std::make_unique<Impl>(testbed, model, shape)) {
     impl_->clock = std::thread(&Impl::runClock, impl_.get());
 }
 

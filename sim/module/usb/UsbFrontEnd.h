@@ -31,7 +31,7 @@ struct UsbDeviceSpec {
 
 class UsbFrontEnd {
   public:
-    UsbFrontEnd(UMockdevTestbed* testbed, ModuleModel& model, UsbDeviceSpec spec = {});
+    UsbFrontEnd(UMockdevTestbed* testbed, ModuleModel& model, UsbDeviceSpec shape = {});
     ~UsbFrontEnd();
     UsbFrontEnd(const UsbFrontEnd&) = delete;
     UsbFrontEnd& operator=(const UsbFrontEnd&) = delete;
