@@ -15,6 +15,7 @@
 
 #include "DiscoveryResponder.h"
 #include "NetNamespace.h"
+#include "SimulatedTcpipModule.h"
 #include "RouterModel.h"
 #include "RunTool.h"
 #include "SystemEntity.h"
@@ -32,18 +33,6 @@ int gNamespace = NETNS_SKIP;
 const char* kUSBHeader =
     "    Device    Module   Router  Model          Firmware Version (Build)    "
     "Device Name";
-
-vzsim::ModuleIdentity sIdentity(uint32_t serial, uint8_t address, uint8_t model, uint32_t version,
-                                uint32_t build, const char* name) {
-    vzsim::ModuleIdentity id;
-    id.serial = serial;
-    id.address = address;
-    id.model = model;
-    id.version = version;
-    id.build = build;
-    id.name = name;
-    return id;
-}
 
 // The system entity with its version option refused.
 class VersionRefused : public vzsim::CommandHandler {

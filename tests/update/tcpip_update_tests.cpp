@@ -12,6 +12,7 @@
 #include "DiscoveryResponder.h"
 #include "LocalUpdateServer.h"
 #include "NetNamespace.h"
+#include "SimulatedTcpipModule.h"
 #include "RouterModel.h"
 #include "RunTool.h"
 #include "SimConfig.h"
@@ -34,25 +35,6 @@ vzsim::ModuleIdentity sIdentity(uint32_t serial, uint8_t address, uint32_t build
     id.name = "Bench";
     return id;
 }
-
-// A module served over TCP/IP: packet service and discovery answers.
-struct TcpipModule {
-    explicit TcpipModule(const vzsim::ModuleIdentity& identity) : model(identity) {}
-    void start() {
-        std::string error;
-        ASSERT_TRUE(front.start(NETNS_MODULE_ADDRESS, 0, &error)) << error;
-        vzsim::DiscoveryIdentity id;
-        id.serial = model.primary()->identity().serial;
-        id.model = model.primary()->identity().model;
-        id.module = model.primary()->address();
-        id.tcpPort = front.port();
-        responder = std::make_unique<vzsim::DiscoveryResponder>(id, NETNS_MODULE_ADDRESS);
-        ASSERT_TRUE(responder->start(&error)) << error;
-    }
-    vzsim::ModuleModel model;
-    vzsim::TcpFrontEnd front{model};
-    std::unique_ptr<vzsim::DiscoveryResponder> responder;
-};
 
 class TcpipUpdate : public ::testing::Test {
   protected:
