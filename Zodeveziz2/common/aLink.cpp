@@ -139,6 +139,19 @@ uint32_t sStartOrDestroy(uint32_t id, bool sync) {
     return id;
 }
 
+// Gives a new transport link its stream and starts it; without a stream the
+// link is destroyed again.
+uint32_t sAttachAndStart(uint32_t id, aStream* stream, bool sync) {
+    aLink_Init(id, stream);
+    if (!stream) {
+        aLink_Destroy(&id);
+        return 0;
+    }
+    sAllowDirectWrites(id);
+    sAddUse(id);
+    return sStartOrDestroy(id, sync);
+}
+
 } // namespace
 
 aLink::~aLink() {
@@ -449,14 +462,7 @@ uint32_t aLink_CreateUSB(uint32_t serialNumber) {
     if (!id) return 0;
     aStream* stream = nullptr;
     if (aStream_CreateUSB(serialNumber, &stream) != aErrNone) stream = nullptr;
-    aLink_Init(id, stream);
-    if (!stream) {
-        aLink_Destroy(&id);
-        return 0;
-    }
-    sAllowDirectWrites(id);
-    sAddUse(id);
-    return sStartOrDestroy(id, true);
+    return sAttachAndStart(id, stream, true);
 }
 
 uint32_t aLink_CreateTCPIP(uint32_t address, uint32_t port) {
@@ -467,14 +473,7 @@ uint32_t aLink_CreateTCPIP(uint32_t address, uint32_t port) {
     if (!id) return 0;
     aStream* stream = nullptr;
     if (aStream_CreateSocket(address, (uint16_t)port, &stream) != aErrNone) stream = nullptr;
-    aLink_Init(id, stream);
-    if (!stream) {
-        aLink_Destroy(&id);
-        return 0;
-    }
-    sAllowDirectWrites(id);
-    sAddUse(id);
-    return sStartOrDestroy(id, false);
+    return sAttachAndStart(id, stream, false);
 }
 
 uint32_t aLink_CreateSerial(uint32_t serialNumber, const char* portName, uint32_t baudRate) {
@@ -500,14 +499,7 @@ uint32_t aLink_CreateSerial(uint32_t serialNumber, const char* portName, uint32_
     aStream* stream = nullptr;
     if (aStream_CreateSerial(portName, (uint32_t)code, false, 0, 0, &stream) != aErrNone)
         stream = nullptr;
-    aLink_Init(id, stream);
-    if (!stream) {
-        aLink_Destroy(&id);
-        return 0;
-    }
-    sAllowDirectWrites(id);
-    sAddUse(id);
-    return sStartOrDestroy(id, false);
+    return sAttachAndStart(id, stream, false);
 }
 
 uint32_t aLink_Create(aStream* stream) {
