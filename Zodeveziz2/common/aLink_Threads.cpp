@@ -233,10 +233,12 @@ bool _aLink_WriteDirect(aLink* link, const aPacket* packet) {
     if (!link->running || link->status != aLINK_RUNNING) return false;
     std::lock_guard<std::mutex> write(link->writeLock);
     // Checked again under the lock: a stop or reset may have begun, and the
-    // writer may hold a packet that must leave first.
-    if (!link->running || !link->stream || link->taken != 0 ||
-        aPacketFifo_GetLength(link->sendFifo) != 0)
-        return false;
+    // writer may hold a packet that must leave first. The queue is looked at
+    // before the count: the writer takes a packet and counts it in one step
+    // under the queue's lock, so an empty queue means any packet it took is
+    // already counted (and it cannot write it while we hold the write lock).
+    if (!link->running || !link->stream) return false;
+    if (aPacketFifo_GetLength(link->sendFifo) != 0 || link->taken != 0) return false;
     sWritePacket(link, packet, true);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "SystemEntity.h"
 
 #include <chrono>
+#include <cstdio>
 
 namespace vzsim {
 namespace {
@@ -195,6 +196,9 @@ void SystemEntity::set(ModuleDevice& device, const Option& option, const SimPack
             expected_ = 0;
         }
         if ((sequence & 0x7F) != expected_) {
+            fprintf(stderr,
+                    "vzsim: %08X byte string for option %u: packet %u came where %u was due\n",
+                    device.identity().serial, option.code, sequence & 0x7F, expected_);
             incoming_.clear();
             expected_ = 0;
             replies.push_back(ueiError(d[0], ack, 0, kErrPacket));

@@ -103,10 +103,21 @@ TEST_F(SimTcp, LongByteStringKeepsItsOrderWhileHeartbeatsFlow) {
     std::string name;
     for (int i = 0; i < 120 * aUEI_BYTES_CHUNK; i++)
         name.push_back(char('a' + i % 26));
+    // What the module saw, for a failing round: a reconnect, a resync or bytes
+    // it could not place would each explain a broken sequence.
+    auto seen = [&] {
+        vzsim::ModelStats s = model.stats();
+        return ::testing::Message()
+               << "packets in " << s.packetsIn << ", syncs " << s.syncRequests << ", bytes dropped "
+               << s.bytesDropped << ", heartbeats " << s.heartbeatsSent << "/" << s.heartbeatReplies
+               << ", connections " << front.accepted();
+    };
     uei reply{};
     EXPECT_EQ(linkconv::sGet(id, 2, linkconv::kSerial, &reply), aErrNone); // plans heartbeats
     for (int round = 0; round < 3; round++) {
-        EXPECT_EQ(linkconv::sSetBytes(id, 2, linkconv::kName, name), aErrNone) << round;
+        aErr set = linkconv::sSetBytes(id, 2, linkconv::kName, name);
+        EXPECT_EQ(set, aErrNone) << "round " << round << ": " << seen();
+        if (set != aErrNone) break; // the rest of its replies would fail the next round
         std::string got;
         unsigned packets = 0;
         EXPECT_EQ(linkconv::sGetBytes(id, 2, linkconv::kName, &got, &packets), aErrNone);
