@@ -6,19 +6,9 @@
 #include <vector>
 
 #include "Updater.h"
+#include "Recorder.h"
 
 namespace {
-
-class Recorder : public UpdaterDisplayInterface {
-  public:
-    void display_progress(bool) override {}
-    void update_progress(double, const char*) override {}
-    void update_spinner(bool, const char*) override {}
-    void info_message(const char* text) override { lines.push_back(text); }
-    void error_message(const char* text) override { lines.push_back(std::string("E:") + text); }
-
-    std::vector<std::string> lines;
-};
 
 DeviceInfo Device(uint32_t type, uint32_t serial, uint32_t module, uint32_t model) {
     DeviceInfo d;

@@ -12,12 +12,14 @@
 
 #include "DiscoveryResponder.h"
 #include "NetNamespace.h"
+#include "QuietDisplay.h"
 #include "SimulatedTcpipModule.h"
 #include "RouterModel.h"
 #include "RunTool.h"
 #include "SystemEntity.h"
 #include "TcpFrontEnd.h"
 #include "Updater.h"
+#include "VersionRefused.h"
 
 namespace {
 
@@ -28,21 +30,6 @@ int gNamespace = NETNS_SKIP;
 
 const char* kIPHeader = "    Device    Module   Router  Model          Firmware Version (Build)   "
                         "[IP address]       Device Name";
-
-// The system entity with its version option refused.
-class VersionRefused : public vzsim::CommandHandler {
-  public:
-    void handle(vzsim::ModuleDevice& device, const vzsim::SimPacket& request,
-                std::vector<vzsim::SimPacket>& replies) override {
-        const auto& d = request.data;
-        if (d.size() >= 3 && (d[1] & 0x3F) == 7 && (d[1] & 0x40)) {
-            replies.push_back(vzsim::ueiError(d[0], 7, 0, 29));
-            return;
-        }
-        system.handle(device, request, replies);
-    }
-    vzsim::SystemEntity system;
-};
 
 std::vector<std::string> sLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -173,16 +160,6 @@ TEST_F(DiscoverCommand, FindsTheSimulatorProgram) {
     EXPECT_EQ(expected, sListing(sDiscover({"-D", "-t", "TCPIP"})));
 }
 
-class SilentDisplay : public UpdaterDisplayInterface {
-  public:
-    void display_progress(bool) override {}
-    void update_progress(double, const char*) override {}
-    void update_spinner(bool, const char*) override {}
-    void info_message(const char*) override {}
-    void error_message(const char* text) override { errors.push_back(text); }
-    std::vector<std::string> errors;
-};
-
 // The build is read before the version, so a module whose version query
 // fails keeps its build number next to the error.
 TEST_F(DiscoverCommand, FailedVersionQueryIsKeptWithItsError) {
@@ -192,7 +169,7 @@ TEST_F(DiscoverCommand, FailedVersionQueryIsKeptWithItsError) {
         return 0;
     });
     module.start();
-    SilentDisplay display;
+    QuietDisplay display;
     Updater updater("http://127.0.0.1:1/", TEST_HOME, display);
     std::vector<DeviceInfo> list = updater.Discover_Devices(TCPIP);
     ASSERT_EQ(1u, list.size());
@@ -231,7 +208,7 @@ TEST_F(DiscoverCommand, UnusableRouterGivesAnEmptyList) {
         vzsim::DiscoveryResponder responder(id, NETNS_MODULE_ADDRESS);
         std::string error;
         ASSERT_TRUE(responder.start(&error)) << error;
-        SilentDisplay display;
+        QuietDisplay display;
         Updater updater("http://127.0.0.1:1/", TEST_HOME, display);
         EXPECT_TRUE(updater.Discover_QBNetwork_Devices(0xD272031D, TCPIP).empty());
         EXPECT_EQ(std::vector<std::string>{"Error 25 on connectFromSpec"}, display.errors);
@@ -244,12 +221,12 @@ TEST_F(DiscoverCommand, UnusableRouterGivesAnEmptyList) {
         return 0;
     });
     router.start();
-    SilentDisplay display;
+    QuietDisplay display;
     Updater updater("http://127.0.0.1:1/", TEST_HOME, display);
     EXPECT_TRUE(updater.Discover_QBNetwork_Devices(0xD272031D, TCPIP).empty());
     EXPECT_EQ(std::vector<std::string>{"Error 29 on route to me"}, display.errors);
     // A router nobody answers for: empty, and nothing to say.
-    SilentDisplay quiet;
+    QuietDisplay quiet;
     Updater other("http://127.0.0.1:1/", TEST_HOME, quiet);
     EXPECT_TRUE(other.Discover_QBNetwork_Devices(0x0BADF00D, TCPIP).empty());
     EXPECT_TRUE(quiet.errors.empty());

@@ -15,12 +15,14 @@
 
 #include "DiscoveryResponder.h"
 #include "NetNamespace.h"
+#include "QuietDisplay.h"
 #include "SimulatedTcpipModule.h"
 #include "RouterModel.h"
 #include "RunTool.h"
 #include "SystemEntity.h"
 #include "TcpFrontEnd.h"
 #include "Updater.h"
+#include "VersionRefused.h"
 #include "UsbFrontEnd.h"
 #include "aDiscovery.h"
 #include "aStream_USB.h"
@@ -33,21 +35,6 @@ int gNamespace = NETNS_SKIP;
 const char* kUSBHeader =
     "    Device    Module   Router  Model          Firmware Version (Build)    "
     "Device Name";
-
-// The system entity with its version option refused.
-class VersionRefused : public vzsim::CommandHandler {
-  public:
-    void handle(vzsim::ModuleDevice& device, const vzsim::SimPacket& request,
-                std::vector<vzsim::SimPacket>& replies) override {
-        const auto& d = request.data;
-        if (d.size() >= 3 && (d[1] & 0x3F) == 7 && (d[1] & 0x40)) {
-            replies.push_back(vzsim::ueiError(d[0], 7, 0, 29));
-            return;
-        }
-        system.handle(device, request, replies);
-    }
-    vzsim::SystemEntity system;
-};
 
 class EmulatedUSB : public ::testing::Test {
   protected:
@@ -171,15 +158,6 @@ TEST_F(EmulatedUSB, RouterSearchOverUSB) {
     EXPECT_EQ(expected, listing);
 }
 
-class SilentDisplay : public UpdaterDisplayInterface {
-  public:
-    void display_progress(bool) override {}
-    void update_progress(double, const char*) override {}
-    void update_spinner(bool, const char*) override {}
-    void info_message(const char*) override {}
-    void error_message(const char*) override {}
-};
-
 // Both transports: USB modules come first, then TCP/IP modules.
 TEST_F(EmulatedUSB, AnyTransportListsUSBBeforeTCPIP) {
     if (gNamespace != 0) GTEST_SKIP() << "no network namespace here";
@@ -196,7 +174,7 @@ TEST_F(EmulatedUSB, AnyTransportListsUSBBeforeTCPIP) {
     ASSERT_TRUE(responder.start(&error)) << error;
     plug(sIdentity(0x40F5849A, 6, 19, 0x2F02000B, 1234567, "Local"));
 
-    SilentDisplay display;
+    QuietDisplay display;
     Updater updater("http://127.0.0.1:1/", TEST_HOME, display);
     std::vector<DeviceInfo> list = updater.Discover_Devices(linkTypeAny);
     ASSERT_EQ(2u, list.size());
