@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "DiscoveryResponder.h"
+#include "EmulatedUsbBus.h"
 #include "NetNamespace.h"
 #include "QuietDisplay.h"
 #include "SimulatedTcpipModule.h"
@@ -36,17 +37,11 @@ const char* kUSBHeader =
     "    Device    Module   Router  Model          Firmware Version (Build)    "
     "Device Name";
 
-class EmulatedUSB : public ::testing::Test {
+class EmulatedUSB : public EmulatedUsbBus {
   protected:
-    void SetUp() override {
-        testbed = umockdev_testbed_new();
-        if (!umockdev_in_mock_environment()) GTEST_SKIP() << "umockdev preload not active";
-    }
-    void TearDown() override {
-        Vuviridor_libusb_exit(); // the next testbed needs a fresh context
+    void unplugAll() override {
         devices.clear();
         models.clear();
-        if (testbed) g_object_unref(testbed);
     }
     vzsim::ModuleModel& plug(const vzsim::ModuleIdentity& id, vzsim::UsbDeviceSpec lspec = {}) {
         models.push_back(std::make_unique<vzsim::ModuleModel>(id));
@@ -59,11 +54,7 @@ class EmulatedUSB : public ::testing::Test {
     std::vector<std::string> discover(const std::vector<std::string>& options) {
         std::vector<std::string> args = {UPDATER_PATH};
         args.insert(args.end(), options.begin(), options.end());
-        // A sanitizer build of the tool must accept the preload library first.
-        std::string asan = "ASAN_OPTIONS=verify_asan_link_order=0";
-        if (const char* given = getenv("ASAN_OPTIONS")) asan += std::string(":") + given;
-        ToolResult result =
-            RunTool(args, {"HOME=" TEST_HOME, "LD_PRELOAD=libumockdev-preload.so.0", asan});
+        ToolResult result = runOnBus(args, TEST_HOME);
         EXPECT_EQ(0, result.status) << result.err;
         std::vector<std::string> lines;
         std::istringstream in(result.out);
@@ -75,7 +66,6 @@ class EmulatedUSB : public ::testing::Test {
         return lines;
     }
 
-    UMockdevTestbed* testbed = nullptr;
     std::vector<std::unique_ptr<vzsim::ModuleModel>> models;
     std::vector<std::unique_ptr<vzsim::UsbFrontEnd>> devices;
 };

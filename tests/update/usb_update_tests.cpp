@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "EmulatedUsbBus.h"
 #include "LocalUpdateServer.h"
 #include "RunTool.h"
 #include "UpdateSupport.h"
@@ -22,17 +23,11 @@ using namespace updatetest;
 
 namespace {
 
-class UsbUpdate : public ::testing::Test {
+class UsbUpdate : public EmulatedUsbBus {
   protected:
-    void SetUp() override {
-        testbed = umockdev_testbed_new();
-        if (!umockdev_in_mock_environment()) GTEST_SKIP() << "umockdev preload not active";
-    }
-    void TearDown() override {
-        Vuviridor_libusb_exit(); // the next testbed needs a fresh context
+    void unplugAll() override {
         device.reset();
         model.reset();
-        if (testbed) g_object_unref(testbed);
     }
     Upgrade plug(const std::string& bird, vzsim::UpgradeConfig config = {}) {
         vzsim::ModuleIdentity id;
@@ -54,10 +49,7 @@ class UsbUpdate : public ::testing::Test {
         argv.insert(argv.end(), args.begin(), args.end());
         for (std::string a : {"-i", home.path().c_str(), "-u", "http://127.0.0.1:1/cgi/u"})
             argv.push_back(a);
-        // A sanitizer build of the tool must accept the preload library first.
-        std::string asan = "ASAN_OPTIONS=verify_asan_link_order=0";
-        if (const char* given = getenv("ASAN_OPTIONS")) asan += std::string(":") + given;
-        return RunTool(argv, {"HOME=" + home.path(), "LD_PRELOAD=libumockdev-preload.so.0", asan});
+        return runOnBus(argv, home.path());
     }
     std::string bird() {
         std::string path = files / "2000.bird";
@@ -68,7 +60,6 @@ class UsbUpdate : public ::testing::Test {
         return ReadText(home.path() + "/updater/" + kSerialText + "/.settings");
     }
 
-    UMockdevTestbed* testbed = nullptr;
     std::unique_ptr<vzsim::ModuleModel> model;
     std::unique_ptr<vzsim::UsbFrontEnd> device;
     ScratchDir home, files;
