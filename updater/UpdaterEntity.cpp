@@ -343,8 +343,7 @@ aErr UpdaterEntity::LoaderReboot(UpdaterDisplayInterface& display) {
     return result;
 }
 
-aErr UpdaterEntity::_reconnect(uint32_t delay_ms) {
-    if (module == nullptr) return aErrResource;
+aErr UpdaterEntity::_reconnect_as_before(uint32_t delay_ms) {
     module->disconnect();
     aErr error = aErrNotFound;
     for (int attempt = 1; attempt <= UPGRADE_RECONNECT_TRIES; attempt++) {
@@ -360,6 +359,13 @@ aErr UpdaterEntity::_reconnect(uint32_t delay_ms) {
                  (int)delay_ms);
         aTime_MSSleep(delay_ms);
     }
+    return error;
+}
+
+aErr UpdaterEntity::_reconnect(uint32_t delay_ms) {
+    if (module == nullptr) return aErrResource;
+    aErr error = _reconnect_as_before(delay_ms);
+    if (error == aErrNone) return error;
     for (int attempt = 1; attempt <= UPGRADE_RECONNECT_TRIES; attempt++) {
         Log::log(DEBUG_Network, "NETWORK: Attempting to reconnect DEFAULT sn. Attempt: %d of %d\n",
                  attempt, UPGRADE_RECONNECT_TRIES);
@@ -372,4 +378,13 @@ aErr UpdaterEntity::_reconnect(uint32_t delay_ms) {
         aTime_MSSleep(delay_ms);
     }
     return error;
+}
+
+aErr UpdaterEntity::RestoreLink() {
+    if (module == nullptr) return aErrResource;
+    uint32_t status = module->getStatus();
+    // A module behind a router shares the router's link; that is not ours to remake.
+    if (status == aLINK_RUNNING || no_wait_for_drop) return aErrNone;
+    Log::log(kLog, "NETWORK: Link down (status %u); reconnecting before the retry\n", status);
+    return _reconnect_as_before(500);
 }

@@ -53,6 +53,10 @@ class UpdaterEntity : public Vazizori::Vuviridor::EntityClass {
     aErr FirmwareWrite(uint32_t count);
     aErr LoaderReboot(UpdaterDisplayInterface& display);
 
+    // A connection that dropped leaves the link refusing every packet until
+    // it is made again; this remakes it (bounded tries) when it is not running.
+    aErr RestoreLink();
+
     aErr CheckUEIDataSupport();
     aErr CheckPooledPacketsSupport();
 
@@ -68,6 +72,7 @@ class UpdaterEntity : public Vazizori::Vuviridor::EntityClass {
     aErr _block_transfer_uei_helper(const uint8_t* data, uint32_t length, uint32_t& packets,
                                     uint32_t& sum);
     aErr _reconnect(uint32_t delay_ms);
+    aErr _reconnect_as_before(uint32_t delay_ms);
     // Waits for the reply whose first two data bytes are 95, option.
     aErr _await(uint8_t option, size_t& length, uint8_t* reply);
 

@@ -339,7 +339,12 @@ aErr Updater::_transfer_firmware(UpdaterDisplayInterface& display, Module& modul
         for (int attempt = 0; attempt < kFirmwareAttempts; attempt++) {
             display.message(kInfo, "Transferring firmware block %u of %u, %d bytes",
                             (unsigned)(i + 1), (unsigned)blocks.size(), (int)block.length);
-            if (attempt > 0) display.message(kInfo, "  Retry %d", attempt);
+            if (attempt > 0) {
+                display.message(kInfo, "  Retry %d", attempt);
+                // Without this, a link that broke during the last attempt
+                // would make every retry fail at once.
+                entity.RestoreLink();
+            }
             uint16_t chunk = 0;
             error = entity.TransferPrepare(block.data, block.length, block.flags, chunk);
             if (error != aErrNone) {

@@ -30,7 +30,8 @@ SimPacket sStatus(uint8_t status, std::vector<uint8_t> more = {}) {
     p.data.push_back(kCmdUpgrade);
     p.data.push_back(kStatus);
     p.data.push_back(status);
-    for (uint8_t b : more) p.data.push_back(b);
+    for (uint8_t b : more)
+        p.data.push_back(b);
     return p;
 }
 
@@ -243,10 +244,13 @@ void UpgradeCommand::write(ModuleDevice& device, const std::vector<uint8_t>& d,
     blockOffset_ += count;
     chunk_.clear();
     replies.push_back(sStatus(0));
-    unsigned dropAfter = config_.faults.dropAfterChunks;
+    const UpgradeFaults& f = config_.faults;
+    unsigned dropAfter = f.dropAfterChunks ? f.dropAfterChunks : f.awayAfterChunks;
     if (dropAfter && !dropUsed_ && stats_.writes >= dropAfter) {
         dropUsed_ = true;
-        device.requestRestart(); // the answer goes out, then the connection drops
+        // The answer goes out, then the connection drops; a module that is
+        // away also refuses new connections for a while.
+        device.requestRestart(f.awayAfterChunks ? config_.restartMs : 0);
     }
 }
 
@@ -323,11 +327,17 @@ void UpgradeCommand::reboot(ModuleDevice& device) {
 }
 
 bool parseUpgradeFault(const std::string& text, UpgradeFaults* faults) {
-    const std::string drop = "drop-after=";
-    if (text.rfind(drop, 0) == 0) {
+    struct {
+        const char* prefix;
+        unsigned UpgradeFaults::*field;
+    } const counted[] = {{"drop-after=", &UpgradeFaults::dropAfterChunks},
+                         {"away-after=", &UpgradeFaults::awayAfterChunks}};
+    for (const auto& c : counted) {
+        std::string prefix = c.prefix;
+        if (text.rfind(prefix, 0) != 0) continue;
         uint32_t n = 0;
-        if (!parseNumber(text.substr(drop.size()), &n) || n == 0) return false;
-        faults->dropAfterChunks = n;
+        if (!parseNumber(text.substr(prefix.size()), &n) || n == 0) return false;
+        faults->*c.field = n;
         return true;
     }
     struct {

@@ -21,6 +21,7 @@ struct UpgradeFaults {
     bool refusePrepare = false;    // every PREPARE is answered with status 1
     bool zeroChunkSize = false;    // PREPARE announces chunks of 0 bytes
     unsigned dropAfterChunks = 0;  // the link drops after this many firmware WRITEs (once)
+    unsigned awayAfterChunks = 0;  // as dropAfterChunks, and the module is away for restartMs
     bool neverReturn = false;      // after LOAD the module goes away for good
     bool ignoreReboot = false;     // REBOOT is ignored: the link never drops
 };

@@ -332,6 +332,15 @@ INSTANTIATE_TEST_SUITE_P(
                   "",
                   1,
                   true},
+        // The module also refuses connections for a while: the stream's one
+        // reconnect fails, so the block goes again on a link made afresh.
+        FaultCase{"AwayAfterADrop",
+                  "away-after=2",
+                  true,
+                  {"Transferring firmware block 1 of 2, 5004 bytes", "  Retry 1",
+                   "Transferring firmware block 2 of 2, 2504 bytes"},
+                  "",
+                  1},
         FaultCase{
             "PrepareRefused",
             "refuse-prepare",
