@@ -153,10 +153,7 @@ aErr sSocketStreamGetOnce(aSocketStream* s, uint8_t* byte, int* seen, Look* look
     }
     int error = errno;
     if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) return aErrNotReady;
-    if (sLostConnection(error)) {
-        *look = Look::Lost;
-        return aErrConnection;
-    }
+    if (sLostConnection(error)) *look = Look::Lost;
     return aErrConnection;
 }
 

@@ -220,12 +220,7 @@ aPacket* aPacketFifo_Get(uint64_t id) {
 }
 
 aPacket* aPacketFifo_Await(uint64_t id, unsigned long timeoutMs) {
-    std::shared_ptr<packetFifo> fifo = sGetFifo(id);
-    if (!fifo) return nullptr;
-    timespec deadline = sDeadline(timeoutMs);
-    FifoLock lock(*fifo);
-    if (!_waitUntilNotEmpty(*fifo, deadline)) return nullptr;
-    return _stealPacketFromFifo(*fifo, fifo->packets.begin());
+    return aPacketFifo_AwaitCounted(id, timeoutMs, nullptr);
 }
 
 aPacket* aPacketFifo_AwaitCounted(uint64_t id, unsigned long timeoutMs, std::atomic<int>* taken) {

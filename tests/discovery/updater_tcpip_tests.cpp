@@ -19,7 +19,7 @@
 #include "SystemEntity.h"
 #include "TcpFrontEnd.h"
 #include "Updater.h"
-#include "VersionRefused.h"
+#include "OptionRefused.h"
 
 namespace {
 
@@ -165,7 +165,7 @@ TEST_F(DiscoverCommand, FindsTheSimulatorProgram) {
 TEST_F(DiscoverCommand, FailedVersionQueryIsKeptWithItsError) {
     TcpipModule module(sIdentity(0x40F5849A, 4, 19, 0x2F02000B, 31337, "Right bench"));
     module.model.locked([](vzsim::ModuleModel& m) {
-        m.primary()->setHandler(3, std::make_shared<VersionRefused>());
+        m.primary()->setHandler(3, std::make_shared<OptionRefused>(OptionRefused::kVersion));
         return 0;
     });
     module.start();
@@ -180,22 +180,6 @@ TEST_F(DiscoverCommand, FailedVersionQueryIsKeptWithItsError) {
     EXPECT_TRUE(list[0].device_name.empty());
     EXPECT_TRUE(display.errors.empty());
 }
-
-// The system entity refusing route-to-me, as a router
-// that cannot route to this host does.
-class RouteRefused : public vzsim::CommandHandler {
-  public:
-    void handle(vzsim::ModuleDevice& device, const vzsim::SimPacket& request,
-                std::vector<vzsim::SimPacket>& replies) override {
-        const auto& d = request.data;
-        if (d.size() >= 3 && (d[1] & 0x3F) == 20) {
-            replies.push_back(vzsim::ueiError(d[0], (d[1] & 0x3F) | 0xC0, 0, 29));
-            return;
-        }
-        system.handle(device, request, replies);
-    }
-    vzsim::SystemEntity system;
-};
 
 // A router that cannot be used ends the search with the empty list and says
 // why; the router found but not reachable, and the router refusing to route.
@@ -217,7 +201,7 @@ TEST_F(DiscoverCommand, UnusableRouterGivesAnEmptyList) {
     vzsim::addRouterMember(router.model, sIdentity(0x11223344, 0x40, 20, 0x2F030201, 77, "M"));
     vzsim::makeRouter(router.model);
     router.model.locked([](vzsim::ModuleModel& m) {
-        m.primary()->setHandler(3, std::make_shared<RouteRefused>());
+        m.primary()->setHandler(3, std::make_shared<OptionRefused>(OptionRefused::kRouteToMe));
         return 0;
     });
     router.start();

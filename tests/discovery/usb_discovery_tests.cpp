@@ -23,7 +23,7 @@
 #include "SystemEntity.h"
 #include "TcpFrontEnd.h"
 #include "Updater.h"
-#include "VersionRefused.h"
+#include "OptionRefused.h"
 #include "UsbFrontEnd.h"
 #include "aDiscovery.h"
 #include "aStream_USB.h"
@@ -117,7 +117,7 @@ TEST_F(EmulatedUSB, DiscoverCommandListsUSBModules) {
     plug(sIdentity(0x40F5849A, 6, 19, 0x2F02000B, 1234567, "Right bench"));
     vzsim::ModuleModel& refusing = plug(sIdentity(0x0BADF00D, 4, 19, 0x2F010000, 1, "Odd"));
     refusing.locked([](vzsim::ModuleModel& m) {
-        m.primary()->setHandler(3, std::make_shared<VersionRefused>());
+        m.primary()->setHandler(3, std::make_shared<OptionRefused>(OptionRefused::kVersion));
         return 0;
     });
 

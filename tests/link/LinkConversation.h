@@ -64,24 +64,26 @@ inline aErr sGet(uint32_t id, uint8_t module, uint8_t option, uei* reply, uint8_
     return sAwait(id, reply);
 }
 
+// Sends a filled-in set request and waits for its acknowledgement.
+inline aErr sSet(uint32_t id, const uei& request) {
+    aErr result = sPut(id, aUEI_CreateRequest(&request));
+    if (result != aErrNone) return result;
+    uei key = sKey(request.module, uint8_t(aUEI_SET_REPLY | (request.option & 0x3F)));
+    return sAwait(id, &key);
+}
+
 inline aErr sSetByte(uint32_t id, uint8_t module, uint8_t option, uint8_t value) {
     uei request = sRequest(module, aUEI_SET | option);
     request.type = ueiByte;
     request.value.byteVal = value;
-    aErr result = sPut(id, aUEI_CreateRequest(&request));
-    if (result != aErrNone) return result;
-    uei key = sKey(module, aUEI_SET_REPLY | option);
-    return sAwait(id, &key);
+    return sSet(id, request);
 }
 
 inline aErr sSetInt(uint32_t id, uint8_t module, uint8_t option, uint32_t value) {
     uei request = sRequest(module, aUEI_SET | option);
     request.type = ueiInt;
     request.value.intVal = value;
-    aErr result = sPut(id, aUEI_CreateRequest(&request));
-    if (result != aErrNone) return result;
-    uei key = sKey(module, aUEI_SET_REPLY | option);
-    return sAwait(id, &key);
+    return sSet(id, request);
 }
 
 inline aErr sSetBytes(uint32_t id, uint8_t module, uint8_t option, const std::string& text) {
