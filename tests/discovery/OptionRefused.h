@@ -10,8 +10,8 @@
 
 class OptionRefused : public vzsim::CommandHandler {
   public:
-    static const uint8_t kVersion = 7;
-    static const uint8_t kRouteToMe = 20;
+    static constexpr uint8_t kVersion = 7;
+    static constexpr uint8_t kRouteToMe = 20;
 
     explicit OptionRefused(uint8_t option) : option_(option) {}
     void handle(vzsim::ModuleDevice& device, const vzsim::SimPacket& request,
@@ -28,6 +28,6 @@ class OptionRefused : public vzsim::CommandHandler {
     vzsim::SystemEntity system;
 
   private:
-    static const uint8_t kInvalidOption = 29;
+    static constexpr uint8_t kInvalidOption = 29;
     uint8_t option_;
 };
